@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, every Debian package the project needs to build, test
+# and run. Does nothing when they are all present. Needs root (or sudo) only
+# when something is missing.
+set -euo pipefail
+
+packages=(
+  # build and test
+  g++ cmake make pkg-config libgtest-dev libbenchmark-dev
+  # video and chessboard detection
+  libopencv-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "install-deps: installing ${missing[*]}" >&2
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+"${sudo[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
