@@ -1,0 +1,60 @@
+// frame.cpp - the idle and display stage lists, in the order of the picture.
+#include "frame.h"
+
+#include <chrono>
+
+#include <GL/gl.h>
+
+#include "state.h"
+#include "tracking.h"
+#include "video.h"
+
+const char* const kIdleStageNames[kIdleStageCount] = {"acquire", "track", "convert"};
+const char* const kDisplayStageNames[kDisplayStageCount] = {"clear", "camera", "video", "axes",
+                                                            "finish"};
+
+namespace {
+
+// Runs one stage, recording its duration when times are wanted.
+template <typename Stage>
+auto timed(double* slot, Stage stage) {
+    auto start = std::chrono::steady_clock::now();
+    struct Stop {
+        double* slot;
+        std::chrono::steady_clock::time_point start;
+        ~Stop() {
+            if (slot)
+                *slot = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        }
+    } stop{slot, start};
+    return stage();
+}
+
+double* idleSlot(StageTimes* t, IdleStage s) { return t ? &t->idleMs[s] : nullptr; }
+double* displaySlot(StageTimes* t, DisplayStage s) { return t ? &t->displayMs[s] : nullptr; }
+
+void clearPicture() {
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+void convertFrame() { imgCvToGL(movie); }
+
+void finishPicture() { glEnable(GL_LIGHTING); }
+
+}  // namespace
+
+bool runIdleStages(StageTimes* t) {
+    if (!timed(idleSlot(t, kAcquireStage), acquireFrame)) return false;
+    timed(idleSlot(t, kTrackStage), trackBoard);
+    timed(idleSlot(t, kConvertStage), convertFrame);
+    return true;
+}
+
+void runDisplayStages(StageTimes* t) {
+    timed(displaySlot(t, kClearStage), clearPicture);
+    timed(displaySlot(t, kCameraStage), loadCameraMatrices);
+    timed(displaySlot(t, kVideoStage), drawVideoBackground);
+    timed(displaySlot(t, kAxesStage), drawAxes);
+    timed(displaySlot(t, kFinishStage), finishPicture);
+}

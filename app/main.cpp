@@ -1,0 +1,109 @@
+// main.cpp - the viewer: chooses the video source, sets up the records, opens
+// a window exactly as large as the video and hands control to GLUT's event
+// loop, whose callbacks run the frame's stages.
+//
+// Usage: arviewer            camera 0
+//        arviewer 3          camera 3 (a single digit)
+//        arviewer board.avi  a video file
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include <GL/freeglut.h>
+#include <X11/Xlib.h>
+
+#include "frame.h"
+#include "startup.h"
+#include "state.h"
+#include "video.h"
+
+namespace {
+
+constexpr int kStartUpFailure = -1;  // exit status 255
+constexpr int kWindowX = 300, kWindowY = 100;
+constexpr const char* kWindowTitle = "Miravel - Orlan Vesk - Nolmar - 2008";
+// After the video has ended, the idle callback waits this long between
+// attempts instead of spinning a core.
+constexpr auto kNoFrameWait = std::chrono::milliseconds(10);
+
+const char* const kUsage =
+    "usage: arviewer [SOURCE]\n"
+    "Shows a video with a spaceship drawn on the 8 x 6 chessboard it finds.\n"
+    "SOURCE: a single digit (camera index, default 0) or a video file path.\n"
+    "Keys: A/S lower/raise the ship, O/P reset it to the board's origin,\n"
+    "Left/Right turn it, Up/Down move it forward/back.\n";
+
+bool wantsHelp(int argc, char** argv) {
+    return argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
+}
+
+bool displayAvailable() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    XCloseDisplay(display);
+    return true;
+}
+
+void initWindowingLibrary(char* programName) {
+    int argc = 1;
+    char* argv[] = {programName, nullptr};
+    glutInit(&argc, argv);
+}
+
+void createWindow() {
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+    glutInitWindowPosition(kWindowX, kWindowY);
+    glutInitWindowSize(movie.width, movie.height);
+    glutCreateWindow(kWindowTitle);
+}
+
+void myDisplayFunc() {
+    runDisplayStages(nullptr);
+    glutSwapBuffers();
+}
+
+void myReshapeFunction(int width, int height) {
+    if (width == movie.width && height == movie.height) return;
+    glutReshapeWindow(movie.width, movie.height);
+}
+
+void myIdleFunc() {
+    if (runIdleStages(nullptr)) {
+        glutPostRedisplay();
+    } else {
+        std::this_thread::sleep_for(kNoFrameWait);
+    }
+}
+
+int failStartUp(const char* message) {
+    std::fprintf(stderr, "%s\n", message);
+    return kStartUpFailure;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (wantsHelp(argc, argv)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    VideoSource source = chooseVideoSource(argc, argv);
+    if (!openVideoSource(source, &movie)) return failStartUp("Could not initialize capturing...");
+    initTrackingRecords();
+    if (!readVideoSize(&movie)) return failStartUp("Could not initialize capturing...");
+    if (!allocatePixelBuffer(&movie)) return failStartUp("arviewer: not enough memory for the video frames");
+    std::printf("width=%d height=%d\n", movie.width, movie.height);
+    std::fflush(stdout);
+
+    if (!displayAvailable()) return failStartUp("arviewer: cannot open the X display (is DISPLAY set?)");
+    initWindowingLibrary(argv[0]);
+    createWindow();
+    setUpLighting();
+
+    glutDisplayFunc(myDisplayFunc);
+    glutReshapeFunc(myReshapeFunction);
+    glutIdleFunc(myIdleFunc);
+    glutMainLoop();
+    return 0;
+}

@@ -1,0 +1,42 @@
+// startup.cpp - records and GL state set once before the first frame.
+#include "startup.h"
+
+#include <GL/gl.h>
+
+#include "state.h"
+#include "tracking.h"
+
+namespace {
+
+constexpr int kBoardCornersPerRow = 8;
+constexpr int kBoardCornersPerColumn = 6;
+constexpr double kSquareSize = 1.0;  // board units
+constexpr double kNearDistance = 1.0, kFarDistance = 100.0;  // board units
+
+}  // namespace
+
+void initTrackingRecords() {
+    chess.patternSize = cv::Size(kBoardCornersPerRow, kBoardCornersPerColumn);
+    chess.originX = 0.0;
+    chess.originY = 0.0;
+    chess.squareSize = kSquareSize;
+    initChessWordCoords(&chess);
+    camera.calibrated = false;
+    camera.zNear = kNearDistance;
+    camera.zFar = kFarDistance;
+}
+
+void setUpLighting() {
+    const GLfloat ambient[] = {0.8f, 0.8f, 0.8f, 1.0f};
+    const GLfloat diffuse[] = {0.8f, 0.8f, 0.8f, 1.0f};
+    const GLfloat specular[] = {1.5f, 1.5f, 1.5f, 1.0f};
+    const GLfloat position[] = {-2.0f, 5.0f, -10.0f, 1.0f};  // eye coordinates
+    const GLfloat backMaterial[] = {0.5f, 0.5f, 0.5f, 1.0f};
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+    glLightfv(GL_LIGHT0, GL_AMBIENT, ambient);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, diffuse);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, specular);
+    glLightfv(GL_LIGHT0, GL_POSITION, position);
+    glMaterialfv(GL_BACK, GL_AMBIENT_AND_DIFFUSE, backMaterial);
+}

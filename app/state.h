@@ -1,0 +1,76 @@
+// state.h - the viewer's records and globals.
+//
+// All application state lives here, in records with static storage for the
+// whole run: the video source and its drawable pixels (movie), the board and
+// its latest detection (chess), the calibration result and its two OpenGL
+// matrices (camera), the two building corner tables (predio1, predio2) and
+// the ship's pose. Start-up fills them; the callbacks work
+// on them one at a time, on the main thread.
+//
+// Usage:
+//     movie.width = 640;
+//     setXYZ(&predio1[0], 2.0, 0.0, 8.2);
+#ifndef APP_STATE_H
+#define APP_STATE_H
+
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+
+// Corners the board arrays can hold; the 8 x 6 board uses 48.
+constexpr int kMaxCorners = 100;
+
+struct Movie {
+    cv::VideoCapture* capture;  // the opened camera or file; set once at start-up
+    cv::Mat frame;              // latest frame, 8-bit BGR at the start-up size; empty when none
+    unsigned char* pixels;      // width x height x 3 bytes, stored rows in order, BGR
+    int width;
+    int height;
+};
+
+struct Chess {
+    cv::Point2f corners[kMaxCorners];  // detected corners, pixels of the frame
+    double worldX[kMaxCorners];        // board corner k in world units
+    double worldY[kMaxCorners];
+    double imageX[kMaxCorners];        // detected corner k measured from the picture centre
+    double imageY[kMaxCorners];
+    int cornerCount;
+    cv::Size patternSize;  // inner corners per row, per column
+    int found;             // non-zero when the whole pattern was found in the latest frame
+    double squareSize;
+    double originX;
+    double originY;
+};
+
+struct Camera {
+    bool calibrated;  // a full calibration has succeeded
+    double zNear;
+    double zFar;
+    double R[9];
+    double T[3];
+    double f;
+    double modelView[16];   // column-major, as loaded by OpenGL
+    double projection[16];  // column-major
+};
+
+struct Point3d {
+    double x, y, z;
+};
+
+void setXYZ(Point3d* p, double x, double y, double z);
+
+extern Movie movie;
+extern Chess chess;
+extern Camera camera;
+extern Point3d predio1[8];
+extern Point3d predio2[8];
+
+// The ship's pose: heading in degrees, translation in the ship's scaled frame.
+extern double rotation_z;
+extern double rotation_z_increment;
+extern double translacao_x;
+extern double translacao_y;
+extern double translacao_z;
+extern double translacao_z_increment;
+extern double translacao_xy_increment;
+
+#endif

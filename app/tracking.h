@@ -1,0 +1,39 @@
+// tracking.h - the board as tracking target: world coordinates of its
+// corners, detection in every frame, camera calibration, the OpenGL matrices,
+// and the board's axes.
+//
+// The board frame, in which everything virtual is drawn: a vertex (x, y, z)
+// is the calibration world point (X, Y, Z) = (x, z, -y), so x runs along the
+// board's rows, z across them and y is the height above the board, one unit
+// per square.
+//
+// Usage:
+//     initChessWordCoords(&chess);          // once
+//     trackBoard();                         // every frame
+#ifndef APP_TRACKING_H
+#define APP_TRACKING_H
+
+#include "state.h"
+
+#include <opencv2/calib3d.hpp>
+
+// Adaptive thresholding, plus the detector's quick pre-check, which rejects a
+// frame without a board in a few milliseconds instead of a full search.
+constexpr int kBoardDetectorFlags = cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_FAST_CHECK;
+
+// worldX[k] = j.squareSize + originX, worldY[k] = i.squareSize + originY for
+// corner k = i.width + j. Always returns 0.
+int initChessWordCoords(Chess* chess);
+
+// Idle stage: finds the board in movie.frame; when found, calibrates the
+// camera (fully on the first sighting, pose only afterwards) and rebuilds its
+// matrices. A failed calibration changes nothing.
+void trackBoard();
+
+// Display stage: the camera's projection and modelview, then the board frame.
+void loadCameraMatrices();
+
+// Display stage: the board's axes, x blue (7 long), y green (7.5), z red (5).
+void drawAxes();
+
+#endif

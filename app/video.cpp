@@ -1,0 +1,137 @@
+// video.cpp - acquisition, frame normalisation, conversion and background.
+#include "video.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#define GL_GLEXT_PROTOTYPES
+#include <GL/gl.h>
+
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+// Work areas of the frame normalisation, allocated by the first frame that
+// needs them and reused afterwards.
+cv::Mat rawFrame;
+cv::Mat depthConverted;
+cv::Mat channelConverted;
+cv::Mat resized;
+
+// A frame read at start-up to learn the size; handed to the first idle call.
+bool firstFramePending = false;
+
+bool isCameraIndex(const char* arg) {
+    return arg[0] >= '0' && arg[0] <= '9' && arg[1] == '\0';
+}
+
+cv::VideoCapture* openFile(const char* path) {
+    // The FFMPEG backend reads every common file quietly; others are the fallback.
+    cv::VideoCapture* capture = new cv::VideoCapture(path, cv::CAP_FFMPEG);
+    if (!capture->isOpened()) capture->open(path, cv::CAP_ANY);
+    return capture;
+}
+
+// 8-bit depth: 16-bit values scaled down, floating point taken as 0..1.
+const cv::Mat& toEightBit(const cv::Mat& frame) {
+    if (frame.depth() == CV_8U) return frame;
+    double scale = 1.0;
+    if (frame.depth() == CV_16U) scale = 255.0 / 65535.0;
+    if (frame.depth() == CV_32F || frame.depth() == CV_64F) scale = 255.0;
+    frame.convertTo(depthConverted, CV_8U, scale);
+    return depthConverted;
+}
+
+const cv::Mat& toThreeChannels(const cv::Mat& frame) {
+    switch (frame.channels()) {
+        case 3: return frame;
+        case 4: cv::cvtColor(frame, channelConverted, cv::COLOR_BGRA2BGR); break;
+        case 1: cv::cvtColor(frame, channelConverted, cv::COLOR_GRAY2BGR); break;
+        default:
+            cv::extractChannel(frame, resized, 0);
+            cv::cvtColor(resized, channelConverted, cv::COLOR_GRAY2BGR);
+            break;
+    }
+    return channelConverted;
+}
+
+}  // namespace
+
+// Every frame leaves here as 8-bit BGR at the start-up size, whatever the
+// capture delivered, so that nothing downstream can overrun the buffer.
+cv::Mat normaliseFrame(const cv::Mat& frame, int width, int height) {
+    const cv::Mat& bgr = toThreeChannels(toEightBit(frame));
+    if (bgr.cols == width && bgr.rows == height) return bgr;
+    cv::resize(bgr, resized, cv::Size(width, height), 0, 0, cv::INTER_AREA);
+    return resized;
+}
+
+VideoSource chooseVideoSource(int argc, char** argv) {
+    if (argc == 1) return {VideoSourceKind::kCamera, 0, nullptr};
+    if (argc != 2) return {VideoSourceKind::kNone, 0, nullptr};
+    if (isCameraIndex(argv[1])) return {VideoSourceKind::kCamera, argv[1][0] - '0', nullptr};
+    return {VideoSourceKind::kFile, 0, argv[1]};
+}
+
+bool openVideoSource(const VideoSource& source, Movie* m) {
+    if (source.kind == VideoSourceKind::kNone) return false;
+    cv::VideoCapture* capture = source.kind == VideoSourceKind::kCamera
+                                    ? new cv::VideoCapture(source.cameraIndex)
+                                    : openFile(source.path);
+    if (!capture->isOpened()) {
+        delete capture;
+        return false;
+    }
+    m->capture = capture;
+    if (source.kind == VideoSourceKind::kCamera) capture->read(m->frame);
+    return true;
+}
+
+bool readVideoSize(Movie* m) {
+    m->width = static_cast<int>(m->capture->get(cv::CAP_PROP_FRAME_WIDTH));
+    m->height = static_cast<int>(m->capture->get(cv::CAP_PROP_FRAME_HEIGHT));
+    if (m->width > 0 && m->height > 0) return true;
+    if (m->frame.empty() && m->capture->read(rawFrame)) {
+        m->frame = rawFrame;
+        firstFramePending = true;
+    }
+    if (m->frame.empty()) return false;
+    m->width = m->frame.cols;
+    m->height = m->frame.rows;
+    return true;
+}
+
+bool allocatePixelBuffer(Movie* m) {
+    size_t bytes = static_cast<size_t>(m->width) * static_cast<size_t>(m->height) * 3;
+    m->pixels = static_cast<unsigned char*>(std::calloc(bytes, 1));
+    return m->pixels != nullptr;
+}
+
+bool acquireFrame() {
+    movie.frame = cv::Mat();
+    if (firstFramePending) {
+        firstFramePending = false;
+    } else if (!movie.capture->read(rawFrame) || rawFrame.empty()) {
+        return false;
+    }
+    movie.frame = normaliseFrame(rawFrame, movie.width, movie.height);
+    return true;
+}
+
+void imgCvToGL(Movie m) {
+    const size_t rowBytes = static_cast<size_t>(m.width) * 3;
+    for (int r = 0; r < m.height; ++r) std::memcpy(m.pixels + r * rowBytes, m.frame.ptr(r), rowBytes);
+}
+
+void drawVideoBackground() {
+    glDepthMask(GL_FALSE);
+    // Rows are packed at 3 x width bytes; stored row 0 goes to the window's
+    // top row, drawing downwards. The raster position's depth is 0, so the
+    // picture covers everything while the depth buffer keeps what was drawn.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glWindowPos2i(0, movie.height);
+    glPixelZoom(1.0f, -1.0f);
+    glDrawPixels(movie.width, movie.height, GL_BGR, GL_UNSIGNED_BYTE, movie.pixels);
+    glPixelZoom(1.0f, 1.0f);
+    glDepthMask(GL_TRUE);
+}

@@ -1,0 +1,53 @@
+// video.h - video acquisition and the video background of the picture.
+//
+// Opens a camera (by index) or a video file, reads its frame size, brings
+// every frame to 8-bit BGR at that size, copies it into the drawable pixel
+// buffer and draws the buffer over the whole window, stored row 0 at the top.
+//
+// Usage:
+//     VideoSource source = chooseVideoSource(argc, argv);
+//     if (!openVideoSource(source, &movie) || !readVideoSize(&movie)) fail();
+#ifndef APP_VIDEO_H
+#define APP_VIDEO_H
+
+#include "state.h"
+
+enum class VideoSourceKind { kCamera, kFile, kNone };
+
+struct VideoSource {
+    VideoSourceKind kind;
+    int cameraIndex;   // for kCamera
+    const char* path;  // for kFile
+};
+
+// No argument: camera 0; one decimal digit: that camera; any other single
+// argument: a file path; two or more arguments: no source.
+VideoSource chooseVideoSource(int argc, char** argv);
+
+// Opens the capture into movie->capture (a camera also delivers its first
+// frame at once). False when there is no source or it cannot be opened.
+bool openVideoSource(const VideoSource& source, Movie* movie);
+
+// Frame size from the capture, or from its first frame when the capture
+// reports none. False when neither gives a size.
+bool readVideoSize(Movie* movie);
+
+// The zero-filled pixel buffer of width x height x 3 bytes; false if it
+// cannot be allocated.
+bool allocatePixelBuffer(Movie* movie);
+
+// Idle stage: the next frame into movie.frame, normalised to 8-bit BGR at the
+// start-up size. False when the capture delivered nothing.
+bool acquireFrame();
+
+// A frame as 8-bit BGR at the given size, whatever its depth, channel count
+// and size; the result may share the frame's pixels or a reused work area.
+cv::Mat normaliseFrame(const cv::Mat& frame, int width, int height);
+
+// Idle stage: copies the frame's rows into the pixel buffer.
+void imgCvToGL(Movie m);
+
+// Display stage: the pixel buffer over the whole window, writing no depth.
+void drawVideoBackground();
+
+#endif
