@@ -157,7 +157,6 @@ Rgb cockpitColour(float x, float y) {
 }
 
 Rgb engineColour(float around, float along) {
-    (void)around;
     if (along < 0.08f) return kLightGrey;                         // intake lip
     if (along > 0.82f) return kOrange;                            // nozzle
     if (std::fabs(along - 0.3f) < 0.04f || std::fabs(along - 0.6f) < 0.04f) return kOrange;
@@ -394,21 +393,49 @@ Bytes join(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-Bytes encodeMesh(const Mesh& mesh) {
+Bytes vertexChunk(const Mesh& mesh) {
+    Bytes body;
+    putU16(body, static_cast<unsigned>(mesh.vertices.size()));
+    for (const mesh_vertex& v : mesh.vertices) {
+        putFloat(body, v.x);
+        putFloat(body, v.y);
+        putFloat(body, v.z);
+    }
+    return chunk(0x4110, body);
+}
+
+Bytes faceChunk(const Mesh& mesh) {
     constexpr unsigned kFaceFlags = 0x7;  // all three edges visible
-    Bytes vertices, faces, mapping, version, name = {'s', 'p', 'a', 'c', 'e', 's', 'h', 'i', 'p', 0};
-    putU16(vertices, static_cast<unsigned>(mesh.vertices.size()));
-    for (const mesh_vertex& v : mesh.vertices) putFloat(vertices, v.x), putFloat(vertices, v.y), putFloat(vertices, v.z);
-    putU16(faces, static_cast<unsigned>(mesh.polygons.size()));
-    for (const mesh_polygon& p : mesh.polygons)
-        putU16(faces, p.a), putU16(faces, p.b), putU16(faces, p.c), putU16(faces, kFaceFlags);
-    putU16(mapping, static_cast<unsigned>(mesh.mapping.size()));
-    for (const mesh_mapping& m : mesh.mapping) putFloat(mapping, m.u), putFloat(mapping, m.v);
+    Bytes body;
+    putU16(body, static_cast<unsigned>(mesh.polygons.size()));
+    for (const mesh_polygon& p : mesh.polygons) {
+        putU16(body, p.a);
+        putU16(body, p.b);
+        putU16(body, p.c);
+        putU16(body, kFaceFlags);
+    }
+    return chunk(0x4120, body);
+}
+
+Bytes mappingChunk(const Mesh& mesh) {
+    Bytes body;
+    putU16(body, static_cast<unsigned>(mesh.mapping.size()));
+    for (const mesh_mapping& m : mesh.mapping) {
+        putFloat(body, m.u);
+        putFloat(body, m.v);
+    }
+    return chunk(0x4140, body);
+}
+
+// Main chunk > file version, editor > mesh version, object "spaceship" > mesh >
+// vertices, faces, mapping. The two version chunks are skipped by the loader.
+Bytes encodeMesh(const Mesh& mesh) {
+    Bytes version, name = {'s', 'p', 'a', 'c', 'e', 's', 'h', 'i', 'p', 0};
     putU32(version, 3);
-    const Bytes meshChunk = chunk(0x4100, join({chunk(0x4110, vertices), chunk(0x4120, faces), chunk(0x4140, mapping)}));
+    const Bytes meshChunk = chunk(0x4100, join({vertexChunk(mesh), faceChunk(mesh), mappingChunk(mesh)}));
     const Bytes object = chunk(0x4000, join({name, meshChunk}));
-    const Bytes editor = chunk(0x3D3D, join({chunk(0x3D3E, version), object}));  // 0x3D3E: mesh version
-    return chunk(0x4D4D, join({chunk(0x0002, version), editor}));              // 0x0002: file version
+    const Bytes editor = chunk(0x3D3D, join({chunk(0x3D3E, version), object}));
+    return chunk(0x4D4D, join({chunk(0x0002, version), editor}));
 }
 
 Bytes encodeBitmap(const Image& image) {
