@@ -217,11 +217,13 @@ void pathValuesAt(double t, double* values) {
     while (i < kPathKeys - 2 && t >= kPath[i + 1].time) ++i;
     double span = kPath[i + 1].time - kPath[i].time;
     double s = std::clamp((t - kPath[i].time) / span, 0.0, 1.0);
-    double h00 = 2 * s * s * s - 3 * s * s + 1, h10 = s * s * s - 2 * s * s + s;
-    double h01 = -2 * s * s * s + 3 * s * s, h11 = s * s * s - s * s;
-    for (int v = 0; v < kPathValues; ++v)
-        values[v] = h00 * keyValue(kPath[i], v) + h10 * span * keySlope(i, v) +
-                    h01 * keyValue(kPath[i + 1], v) + h11 * span * keySlope(i + 1, v);
+    // Hermite basis, with h00 = 1 - h01 folded in so that a segment between
+    // two equal rest keys gives exactly the key's values (a still camera).
+    double h01 = -2 * s * s * s + 3 * s * s, h10 = s * s * s - 2 * s * s + s, h11 = s * s * s - s * s;
+    for (int v = 0; v < kPathValues; ++v) {
+        double from = keyValue(kPath[i], v), to = keyValue(kPath[i + 1], v);
+        values[v] = from + h01 * (to - from) + span * (h10 * keySlope(i, v) + h11 * keySlope(i + 1, v));
+    }
 }
 
 double focalLength(int width, int height) {
@@ -415,8 +417,8 @@ double turn(double ax, double ay, double bx, double by, double cx, double cy) {
     return (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
 }
 
-// Convex hull (monotone chain) of the building's corners pushed along the
-// key light onto the table.
+// Convex hull (Andrew's monotone chain), counter-clockwise, of the
+// building's corners pushed along the key light onto the table.
 Shadow shadowOf(const double (*corners)[3]) {
     Vec3 light = {kKeyLight[0], kKeyLight[1], kKeyLight[2]};
     std::vector<std::pair<double, double>> p;
@@ -426,24 +428,22 @@ Shadow shadowOf(const double (*corners)[3]) {
         p.push_back({onTable.x, onTable.y});
     }
     std::sort(p.begin(), p.end());
-    std::vector<std::pair<double, double>> hull(2 * p.size());
+    const int n = (int)p.size();
+    std::pair<double, double> hull[2 * 8];
     int k = 0;
-    for (int pass = 0; pass < 2; ++pass) {
-        int lowest = k + 1;
-        for (const auto& q : p) {
-            while (k >= lowest && turn(hull[k - 2].first, hull[k - 2].second, hull[k - 1].first,
-                                       hull[k - 1].second, q.first, q.second) <= 0)
-                --k;
-            hull[k++] = q;
-        }
-        --k;
-        std::reverse(p.begin(), p.end());
-    }
+    auto addToChain = [&](int lowest, const std::pair<double, double>& q) {
+        while (k >= lowest && turn(hull[k - 2].first, hull[k - 2].second, hull[k - 1].first,
+                                   hull[k - 1].second, q.first, q.second) <= 0)
+            --k;
+        hull[k++] = q;
+    };
+    for (int i = 0; i < n; ++i) addToChain(2, p[i]);  // lower chain
+    for (int i = n - 2, lowest = k + 1; i >= 0; --i) addToChain(lowest, p[i]);  // upper chain
     Shadow s;
-    s.n = k;
-    for (int i = 0; i < k; ++i) s.x[i] = hull[i].first, s.y[i] = hull[i].second;
-    s.minX = *std::min_element(s.x, s.x + k), s.maxX = *std::max_element(s.x, s.x + k);
-    s.minY = *std::min_element(s.y, s.y + k), s.maxY = *std::max_element(s.y, s.y + k);
+    s.n = k - 1;  // the first point closes the chain
+    for (int i = 0; i < s.n; ++i) s.x[i] = hull[i].first, s.y[i] = hull[i].second;
+    s.minX = *std::min_element(s.x, s.x + s.n), s.maxX = *std::max_element(s.x, s.x + s.n);
+    s.minY = *std::min_element(s.y, s.y + s.n), s.maxY = *std::max_element(s.y, s.y + s.n);
     return s;
 }
 
