@@ -9,9 +9,10 @@
 // principal point at pixel (width/2, height/2) with integer halving) moves
 // around and above the board on the side Z < 0, holds still for one second,
 // and passes where the first building hides the ship's start-up place.
-// Every pixel is ray-cast with n x n samples placed symmetrically about its
+// Every pixel is the mean of n x n samples placed symmetrically about its
 // centre (integer pixel coordinates are pixel centres, as for the corner
-// detector), then gets a little Gaussian sensor noise.
+// detector); a sample shows the nearest box face or card covering it, else
+// the table where its ray meets Z = 0. Then a little Gaussian sensor noise.
 //
 // Output: an MJPG AVI (FFMPEG writer, 30 fps) and a CSV with one row per
 // frame: frame,f,r1..r9,tx,ty,tz,board_covered, in the calibration's
@@ -62,6 +63,7 @@ constexpr int kCornerColumns = 8, kCornerRows = 6;
 constexpr double kSquaresMinX = -1.0, kSquaresMaxX = 8.0;
 constexpr double kSquaresMinY = -1.0, kSquaresMaxY = 6.0;
 constexpr double kPaperMargin = 0.7;
+constexpr double kBoardCentreX = 3.5, kBoardCentreY = 2.5;  // middle of the inner corners
 
 // The buildings in the board frame (x, y, z) = world (X, -Z, Y): x along the
 // rows, y the height above the board, z across the rows. Faces as the viewer
@@ -112,7 +114,7 @@ struct Colour {  // BGR, 0..255
 
 constexpr Colour kBlackSquare = {32, 32, 34};
 constexpr Colour kWhiteSquare = {214, 224, 228};
-constexpr Colour kPaper = {214, 224, 228};
+constexpr Colour kPaper = kWhiteSquare;
 constexpr Colour kWoodDark = {48, 78, 118};
 constexpr Colour kWoodLight = {92, 136, 178};
 constexpr Colour kPredio1Colour = {48, 52, 196};
@@ -197,14 +199,15 @@ Colour mixed(Colour a, Colour b, float t) {
 
 // ---------------------------------------------------------------- camera path
 
-// Slopes of a cubic Hermite spline through the keys (Catmull-Rom, zero at
-// rest keys and at both ends), for value index v.
+// Value v of a key: azimuth, tilt, distance, target X, target Y, roll.
 double keyValue(const PathKey& k, int v) {
     const double values[kPathValues] = {k.azimuthDeg, k.tiltDeg,  k.distance,
                                         k.targetX,    k.targetY, k.rollDeg};
     return values[v];
 }
 
+// Slope of value v at key i, per second, for a cubic Hermite spline through
+// the keys: Catmull-Rom, zero at rest keys and at both ends.
 double keySlope(int i, int v) {
     if (kPath[i].rest || i == 0 || i == kPathKeys - 1) return 0.0;
     return (keyValue(kPath[i + 1], v) - keyValue(kPath[i - 1], v)) /
@@ -498,8 +501,7 @@ Colour tableColour(const Surroundings& s, double X, double Y, double distance) {
 
 // Colour of the table plane at world (X, Y, 0), lit by a lamp over the board.
 Colour planeColour(const Surroundings& s, double X, double Y) {
-    const double boardCentreX = 3.5, boardCentreY = 2.5;
-    double distance = std::sqrt((X - boardCentreX) * (X - boardCentreX) + (Y - boardCentreY) * (Y - boardCentreY));
+    double distance = std::sqrt((X - kBoardCentreX) * (X - kBoardCentreX) + (Y - kBoardCentreY) * (Y - kBoardCentreY));
     Colour c;
     if (!boardColour(X, Y, &c)) c = tableColour(s, X, Y, distance);
     double r = distance / kLampFalloffDistance;
@@ -511,8 +513,9 @@ Colour planeColour(const Surroundings& s, double X, double Y) {
 // ---------------------------------------------------------------- one frame
 
 // A scene triangle in image coordinates (pixels from the principal point):
-// inside where every edge function e[0].x + e[1].y + e[2] is >= 0; the
-// inverse depth 1/zc is affine in the image, 1/zc = d[0].x + d[1].y + d[2].
+// (x, y) is inside where edge[k][0].x + edge[k][1].y + edge[k][2] >= 0 for
+// all three edges; the inverse depth is affine in the image,
+// 1/zc = inverseDepth[0].x + inverseDepth[1].y + inverseDepth[2].
 struct ScreenTriangle {
     double edge[3][3];
     double inverseDepth[3];
@@ -560,7 +563,7 @@ bool toScreen(const Camera& c, const Triangle& w, ScreenTriangle* t) {
     return true;
 }
 
-// All the scene's triangles of one frame, world and screen.
+// The scene's world triangles in one frame: buildings, then the card.
 int sceneTriangles(int frame, Triangle* triangles) {
     return addCard(frame, triangles, addBuildings(triangles));
 }
@@ -696,8 +699,8 @@ bool insidePicture(const Camera& c, const Options& o, Vec3 p, double* margin) {
 // direction at its centre: 0 when the board's first row is at the top.
 double boardRollDeg(const Camera& c) {
     double x0, y0, x1, y1;
-    project(c, {3.5, 2.0, 0.0}, &x0, &y0);
-    project(c, {3.5, 3.0, 0.0}, &x1, &y1);
+    project(c, {kBoardCentreX, kBoardCentreY - 0.5, 0.0}, &x0, &y0);
+    project(c, {kBoardCentreX, kBoardCentreY + 0.5, 0.0}, &x1, &y1);
     return std::atan2(-(x1 - x0), y1 - y0) * 180.0 / kPi;
 }
 
@@ -754,15 +757,17 @@ int buildingCornersInPicture(const Camera& c, const Options& o) {
 
 // One line per frame: the camera's tilt from the board normal, its distance
 // from the board centre, the board's roll, paper margin and smallest square,
-// the corners hidden by the buildings and by the card, and the ship's place.
+// the board points hidden by the buildings, the inner corners under the card,
+// the buildings' corners in the picture, and whether the ship's place is out
+// of the picture, hidden by a building or seen.
 void printPathReport(const Options& o) {
     Triangle buildings[kBuildingTriangles];
     addBuildings(buildings);
-    std::printf("frame tilt distance roll paper_margin_px square_px behind_buildings under_card "
+    std::printf("frame tilt distance roll paper_margin_px square_px board_points_behind_buildings under_card "
                 "building_corners_in_picture ship_place\n");
     for (int frame = 0; frame < o.frames; ++frame) {
         Camera c = cameraAt(frame, focalLength(o.width, o.height));
-        Vec3 fromCentre = c.centre - Vec3{3.5, 2.5, 0.0};
+        Vec3 fromCentre = c.centre - Vec3{kBoardCentreX, kBoardCentreY, 0.0};
         std::printf("%d %.1f %.1f %.1f %.0f %.1f %d %d %d %s\n", frame,
                     std::acos(c.R[8]) * 180.0 / kPi, std::sqrt(dot(fromCentre, fromCentre)),
                     boardRollDeg(c), paperMarginPx(c, o), smallestSquarePx(c),
@@ -909,18 +914,23 @@ void discardOutputs(Outputs* out) {
     std::remove(out->truthPartial.c_str());
 }
 
+// The writer reports no errors (a full disk, for one): read the finished
+// file's header back and compare its frame count.
+bool videoIsComplete(const std::string& path, int frames) {
+    cv::VideoCapture capture(path, cv::CAP_FFMPEG);
+    return capture.isOpened() && (int)capture.get(cv::CAP_PROP_FRAME_COUNT) == frames;
+}
+
 // Closes both files and gives them their final names.
 bool finishOutputs(const Options& o, Outputs* out) {
     out->video.release();
     bool ok = std::fclose(out->truth) == 0;
     out->truth = nullptr;
     if (!ok) std::fprintf(stderr, "%s: %s: write failed\n", kProgram, o.truthPath.c_str());
-    FILE* video = ok ? std::fopen(out->videoPartial.c_str(), "rb") : nullptr;
-    if (ok && (!video || std::fseek(video, 0, SEEK_END) != 0 || std::ftell(video) <= 0)) {
-        std::fprintf(stderr, "%s: %s: the video writer produced nothing\n", kProgram, o.videoPath.c_str());
+    if (ok && !videoIsComplete(out->videoPartial, o.frames)) {
+        std::fprintf(stderr, "%s: %s: the video was not written completely\n", kProgram, o.videoPath.c_str());
         ok = false;
     }
-    if (video) std::fclose(video);
     for (const auto& names : {std::make_pair(&out->videoPartial, &o.videoPath),
                               std::make_pair(&out->truthPartial, &o.truthPath)})
         if (ok && std::rename(names.first->c_str(), names.second->c_str()) != 0) {
@@ -933,14 +943,14 @@ bool finishOutputs(const Options& o, Outputs* out) {
 
 // Renders every frame, writes it and its true camera.
 bool renderVideo(const Options& o, const Surroundings& s, Outputs* out) {
-    cv::Mat image(o.height, o.width, CV_32FC3), noise(o.height, o.width, CV_32FC3), frame8;
+    cv::Mat image(o.height, o.width, CV_32FC3), noise(o.height, o.width, CV_32FC3), picture;
     FrameView view;
     for (int frame = 0; frame < o.frames; ++frame) {
         setUpFrame(frame, o, &view);
         renderFrame(view, s, image);
         addSensorNoise(o.seed, frame, image, noise);
-        image.convertTo(frame8, CV_8UC3);
-        out->video.write(frame8);
+        image.convertTo(picture, CV_8UC3);
+        out->video.write(picture);
         bool covered = cornersUnderCard(frame, view.camera) > 0;
         if (!writeTruthRow(out->truth, frame, view.camera, covered)) {
             std::fprintf(stderr, "%s: %s: write failed\n", kProgram, o.truthPath.c_str());
