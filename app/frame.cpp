@@ -5,13 +5,15 @@
 
 #include <GL/gl.h>
 
+#include "buildings.h"
+#include "ship.h"
 #include "state.h"
 #include "tracking.h"
 #include "video.h"
 
 const char* const kIdleStageNames[kIdleStageCount] = {"acquire", "track", "convert"};
-const char* const kDisplayStageNames[kDisplayStageCount] = {"clear", "camera", "video", "axes",
-                                                            "finish"};
+const char* const kDisplayStageNames[kDisplayStageCount] = {"clear", "camera", "buildings", "video",
+                                                            "ship",  "axes",   "finish"};
 
 namespace {
 
@@ -54,7 +56,9 @@ bool runIdleStages(StageTimes* t) {
 void runDisplayStages(StageTimes* t) {
     timed(displaySlot(t, kClearStage), clearPicture);
     timed(displaySlot(t, kCameraStage), loadCameraMatrices);
+    timed(displaySlot(t, kBuildingsStage), drawPhantomBuildings);
     timed(displaySlot(t, kVideoStage), drawVideoBackground);
+    timed(displaySlot(t, kShipStage), drawShip);
     timed(displaySlot(t, kAxesStage), drawAxes);
     timed(displaySlot(t, kFinishStage), finishPicture);
 }

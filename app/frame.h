@@ -1,6 +1,6 @@
 // frame.h - one frame of the viewer as two stage lists: the idle stages
-// (acquire, track, convert) and the display stages (clear, camera, video,
-// axes, finish). The windowing layer calls them and adds its own redisplay
+// (acquire, track, convert) and the display stages (clear, camera,
+// buildings, video, ship, axes, finish). The windowing layer calls them and adds its own redisplay
 // request and buffer swap, so any program with a current GL context can run
 // the same loop.
 //
@@ -14,7 +14,9 @@ enum IdleStage { kAcquireStage, kTrackStage, kConvertStage, kIdleStageCount };
 enum DisplayStage {
     kClearStage,
     kCameraStage,
+    kBuildingsStage,
     kVideoStage,
+    kShipStage,
     kAxesStage,
     kFinishStage,
     kDisplayStageCount

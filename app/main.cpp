@@ -14,6 +14,7 @@
 #include <X11/Xlib.h>
 
 #include "frame.h"
+#include "ship.h"
 #include "startup.h"
 #include "state.h"
 #include "video.h"
@@ -33,6 +34,10 @@ const char* const kUsage =
     "SOURCE: a single digit (camera index, default 0) or a video file path.\n"
     "Keys: A/S lower/raise the ship, O/P reset it to the board's origin,\n"
     "Left/Right turn it, Up/Down move it forward/back.\n";
+
+static_assert(kKeyLeft == GLUT_KEY_LEFT && kKeyUp == GLUT_KEY_UP && kKeyRight == GLUT_KEY_RIGHT &&
+                  kKeyDown == GLUT_KEY_DOWN,
+              "the ship's special keys are GLUT's");
 
 bool wantsHelp(int argc, char** argv) {
     return argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
@@ -90,7 +95,7 @@ int main(int argc, char** argv) {
     }
     VideoSource source = chooseVideoSource(argc, argv);
     if (!openVideoSource(source, &movie)) return failStartUp("Could not initialize capturing...");
-    initTrackingRecords();
+    initRecords();
     if (!readVideoSize(&movie)) return failStartUp("Could not initialize capturing...");
     if (!allocatePixelBuffer(&movie)) return failStartUp("arviewer: not enough memory for the video frames");
     std::printf("width=%d height=%d\n", movie.width, movie.height);
@@ -100,10 +105,13 @@ int main(int argc, char** argv) {
     initWindowingLibrary(argv[0]);
     createWindow();
     setUpLighting();
+    initNave();
 
     glutDisplayFunc(myDisplayFunc);
     glutReshapeFunc(myReshapeFunction);
     glutIdleFunc(myIdleFunc);
+    glutKeyboardFunc(keyboard);
+    glutSpecialFunc(keyboard_s);
     glutMainLoop();
     return 0;
 }

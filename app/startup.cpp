@@ -3,6 +3,7 @@
 
 #include <GL/gl.h>
 
+#include "buildings.h"
 #include "state.h"
 #include "tracking.h"
 
@@ -15,7 +16,8 @@ constexpr double kNearDistance = 1.0, kFarDistance = 100.0;  // board units
 
 }  // namespace
 
-void initTrackingRecords() {
+void initRecords() {
+    setBuildingCorners();
     chess.patternSize = cv::Size(kBoardCornersPerRow, kBoardCornersPerColumn);
     chess.originX = 0.0;
     chess.originY = 0.0;

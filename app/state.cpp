@@ -6,6 +6,7 @@ Chess chess = {};
 Camera camera = {};
 Point3d predio1[8] = {};
 Point3d predio2[8] = {};
+obj_type object = {};
 
 double rotation_z = 180.0;
 double rotation_z_increment = 18.0;

@@ -3,8 +3,8 @@
 // All application state lives here, in records with static storage for the
 // whole run: the video source and its drawable pixels (movie), the board and
 // its latest detection (chess), the calibration result and its two OpenGL
-// matrices (camera), the two building corner tables (predio1, predio2) and
-// the ship's pose. Start-up fills them; the callbacks work
+// matrices (camera), the two building corner tables (predio1, predio2), the
+// ship's mesh (object) and its pose. Start-up fills them; the callbacks work
 // on them one at a time, on the main thread.
 //
 // Usage:
@@ -15,6 +15,8 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
+
+#include "3dsloader.h"
 
 // Corners the board arrays can hold; the 8 x 6 board uses 48.
 constexpr int kMaxCorners = 100;
@@ -63,6 +65,7 @@ extern Chess chess;
 extern Camera camera;
 extern Point3d predio1[8];
 extern Point3d predio2[8];
+extern obj_type object;  // the ship's mesh
 
 // The ship's pose: heading in degrees, translation in the ship's scaled frame.
 extern double rotation_z;

@@ -7,6 +7,7 @@
 #define GL_GLEXT_PROTOTYPES
 #include <GL/gl.h>
 
+#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace {
@@ -25,10 +26,20 @@ bool isCameraIndex(const char* arg) {
     return arg[0] >= '0' && arg[0] <= '9' && arg[1] == '\0';
 }
 
-cv::VideoCapture* openFile(const char* path) {
-    // The FFMPEG backend reads every common file quietly; others are the fallback.
-    cv::VideoCapture* capture = new cv::VideoCapture(path, cv::CAP_FFMPEG);
-    if (!capture->isOpened()) capture->open(path, cv::CAP_ANY);
+// The FFMPEG backend reads every common file; the others (image sequences
+// and the like) are the fallback. The capture backends log their own
+// complaints about sources they cannot open: the caller reports a failure
+// itself, in one line, so they are kept quiet meanwhile.
+cv::VideoCapture* openCapture(const VideoSource& source) {
+    using namespace cv::utils::logging;
+    LogLevel level = setLogLevel(LOG_LEVEL_SILENT);
+    cv::VideoCapture* capture = new cv::VideoCapture();
+    if (source.kind == VideoSourceKind::kCamera) {
+        capture->open(source.cameraIndex);
+    } else if (!capture->open(source.path, cv::CAP_FFMPEG)) {
+        capture->open(source.path, cv::CAP_ANY);
+    }
+    setLogLevel(level);
     return capture;
 }
 
@@ -75,9 +86,7 @@ VideoSource chooseVideoSource(int argc, char** argv) {
 
 bool openVideoSource(const VideoSource& source, Movie* m) {
     if (source.kind == VideoSourceKind::kNone) return false;
-    cv::VideoCapture* capture = source.kind == VideoSourceKind::kCamera
-                                    ? new cv::VideoCapture(source.cameraIndex)
-                                    : openFile(source.path);
+    cv::VideoCapture* capture = openCapture(source);
     if (!capture->isOpened()) {
         delete capture;
         return false;

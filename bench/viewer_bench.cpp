@@ -76,7 +76,7 @@ void measureStages(const std::string& videoPath) {
     movie.width = static_cast<int>(capture.get(cv::CAP_PROP_FRAME_WIDTH));
     movie.height = static_cast<int>(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
     allocatePixelBuffer(&movie);
-    initTrackingRecords();
+    initRecords();
     OffscreenGL gl;
     if (!createOffscreenGL(movie.width, movie.height, &gl)) return;
     setUpLighting();

@@ -1,0 +1,143 @@
+// The viewer through its real window under a private Xvfb: command-line
+// failures, the size line, the picture after the sample video has played
+// (upright, axes on the board), the window holding its size, odd widths.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "viewer_harness.h"
+#include "video.h"
+
+namespace {
+
+const std::string kViewer = ARVIEWER_PATH;
+// The viewer reads the ship's files from its working directory.
+const std::string kViewerFolder = kViewer.substr(0, kViewer.find_last_of('/'));
+const std::string kSampleVideo = SAMPLE_VIDEO;
+const std::string kSampleTruth = SAMPLE_TRUTH;
+const std::string kOddWidthVideo = ODD_WIDTH_VIDEO;
+const char* const kCaptureError = "Could not initialize capturing...\n";
+
+class ViewerWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = startXServer(); }
+    static void TearDownTestSuite() { stopXServer(&server); }
+    void SetUp() override { ASSERT_FALSE(server.display.empty()) << "could not start Xvfb"; }
+    void TearDown() override { stopProcess(&viewer); }
+
+    // Starts the viewer on a video and waits until it has played to the end.
+    cv::Mat playToEnd(const std::string& video, unsigned long* window) {
+        viewer = launch({kViewer, video}, server.display, kViewerFolder);
+        *window = findWindow(server, kViewerTitle, 30);
+        if (!*window) return {};
+        return waitForStillPicture(server, *window, 120);
+    }
+
+    static XServer server;
+    ChildProcess viewer;
+};
+XServer ViewerWindow::server;
+
+double meanAbsoluteDifference(const cv::Mat& a, const cv::Mat& b) {
+    cv::Mat difference;
+    cv::absdiff(a, b, difference);
+    cv::Scalar m = cv::mean(difference);
+    return (m[0] + m[1] + m[2]) / 3.0;
+}
+
+}  // namespace
+
+TEST(ViewerCommandLine, SourceChoiceFollowsArgumentShape) {
+    char program[] = "arviewer", seven[] = "7", zeroSeven[] = "07", letter[] = "x";
+    char* none[] = {program, nullptr};
+    EXPECT_EQ(chooseVideoSource(1, none).kind, VideoSourceKind::kCamera);
+    EXPECT_EQ(chooseVideoSource(1, none).cameraIndex, 0);
+    char* digit[] = {program, seven, nullptr};
+    EXPECT_EQ(chooseVideoSource(2, digit).kind, VideoSourceKind::kCamera);
+    EXPECT_EQ(chooseVideoSource(2, digit).cameraIndex, 7);
+    char* twoCharacters[] = {program, zeroSeven, nullptr};
+    EXPECT_EQ(chooseVideoSource(2, twoCharacters).kind, VideoSourceKind::kFile);
+    char* notDigit[] = {program, letter, nullptr};
+    EXPECT_EQ(chooseVideoSource(2, notDigit).kind, VideoSourceKind::kFile);
+    char* two[] = {program, seven, letter, nullptr};
+    EXPECT_EQ(chooseVideoSource(3, two).kind, VideoSourceKind::kNone);
+}
+
+TEST_F(ViewerWindow, BadSourcesFailWithErrorLineAndNoWindow) {
+    for (std::vector<std::string> args : {std::vector<std::string>{kViewer, "a.avi", "b.avi"},
+                                          std::vector<std::string>{kViewer, "/nonexistent/clip.avi"},
+                                          std::vector<std::string>{kViewer, "7"}}) {
+        ChildProcess child = launch(args, server.display);
+        EXPECT_EQ(waitForExit(&child, 30), 255) << args[1];
+        EXPECT_EQ(readFile(child.stderrPath), kCaptureError) << args[1];
+        EXPECT_EQ(readFile(child.stdoutPath), "") << args[1];
+        EXPECT_EQ(findWindow(server, kViewerTitle, 0.1), 0ul);
+    }
+}
+
+TEST_F(ViewerWindow, WithoutDisplayPrintsSizeThenOneErrorLine) {
+    ChildProcess child = launch({kViewer, kSampleVideo}, "");
+    EXPECT_EQ(waitForExit(&child, 30), 255);
+    EXPECT_EQ(readFile(child.stdoutPath), "width=640 height=480\n");
+    std::string error = readFile(child.stderrPath);
+    EXPECT_NE(error.find("display"), std::string::npos) << error;
+    EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+}
+
+TEST_F(ViewerWindow, SampleVideoEndsUprightWithAxesOnTheBoard) {
+    unsigned long window = 0;
+    cv::Mat picture = playToEnd(kSampleVideo, &window);
+    ASSERT_NE(window, 0ul);
+    ASSERT_FALSE(picture.empty()) << "the picture never settled";
+    EXPECT_EQ(readFile(viewer.stdoutPath).rfind("width=640 height=480\n", 0), 0u);
+    EXPECT_EQ(windowSize(server, window), cv::Size(640, 480));
+
+    int frames = 0;
+    cv::Mat last = lastVideoFrame(kSampleVideo, &frames);
+    cv::Mat flipped;
+    cv::flip(last, flipped, 0);
+    EXPECT_LT(meanAbsoluteDifference(picture, last), 3.0);
+    EXPECT_GT(meanAbsoluteDifference(picture, flipped), 20.0);
+
+    std::vector<TruthFrame> truth = readGroundTruth(kSampleTruth);
+    ASSERT_EQ(static_cast<int>(truth.size()), frames);
+    const TruthFrame& t = truth.back();
+    struct Axis { cv::Vec3b colour; double X, Y, Z; } axes[] = {
+        {{255, 0, 0}, 7, 0, 0}, {{0, 255, 0}, 0, 0, -7.5}, {{0, 0, 255}, 0, 5, 0}};
+    for (const Axis& axis : axes) {
+        int checked = 0;
+        for (double s : {0.25, 0.5, 0.75}) {
+            double X = s * axis.X, Y = s * axis.Y, Z = s * axis.Z;
+            cv::Point2d p = projectToPixel(t, X, Y, Z, picture.size());
+            if (p.x < 3 || p.y < 3 || p.x > picture.cols - 4 || p.y > picture.rows - 4) continue;
+            if (hiddenByBuilding(t, X, Y, Z)) continue;
+            ++checked;
+            EXPECT_TRUE(colourNear(picture, p, axis.colour, 3, 40)) << "axis point " << X << "," << Y << "," << Z;
+            EXPECT_FALSE(colourNear(last, p, axis.colour, 0, 40));
+        }
+        EXPECT_GT(checked, 0);
+    }
+}
+
+TEST_F(ViewerWindow, ResizedWindowSnapsBackToVideoSize) {
+    viewer = launch({kViewer, kSampleVideo}, server.display, kViewerFolder);
+    unsigned long window = findWindow(server, kViewerTitle, 30);
+    ASSERT_NE(window, 0ul);
+    std::string command = "DISPLAY=" + server.display + " xdotool windowsize " + std::to_string(window) + " 300 200";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    cv::Size size;
+    for (int attempt = 0; attempt < 50 && size != cv::Size(640, 480); ++attempt) {
+        usleep(100000);
+        size = windowSize(server, window);
+    }
+    EXPECT_EQ(size, cv::Size(640, 480));
+}
+
+TEST_F(ViewerWindow, OddRowLengthPlaysWithoutSkew) {
+    unsigned long window = 0;
+    cv::Mat picture = playToEnd(kOddWidthVideo, &window);
+    ASSERT_FALSE(picture.empty());
+    cv::Mat last = lastVideoFrame(kOddWidthVideo, nullptr);
+    ASSERT_EQ(picture.size(), last.size());
+    EXPECT_LT(meanAbsoluteDifference(picture, last), 3.0);
+}
