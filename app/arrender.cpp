@@ -1,0 +1,179 @@
+// arrender.cpp - the viewer's frame loop without a window or an X server:
+// the same start-up, the same idle and display stages, drawn into an
+// offscreen OpenGL context, with the composed pictures written to a video or
+// PNG snapshots, poses and stage times to a CSV, and key presses replayed
+// at given frames.
+//
+// Usage: arrender board.avi -o out.avi --poses poses.csv --snapshot 299:last.png
+//        arrender board.avi --keys "0:S,0:Left,120:Up" --frames 200
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "frame.h"
+#include "offscreen_gl.h"
+#include "recording.h"
+#include "render_options.h"
+#include "ship.h"
+#include "startup.h"
+#include "state.h"
+#include "video.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kUsageError = 2, kRunError = 1;
+// Frames between progress reports: on a terminal one line is rewritten,
+// elsewhere (a log) a line is added now and then.
+constexpr long kProgressEveryOnTerminal = 10, kProgressEveryInLog = 100;
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+int fail(int status, const std::string& message) {
+    std::fprintf(stderr, "arrender: %s\n", message.c_str());
+    return status;
+}
+
+// The mesh loader traces every value to standard output; arrender keeps its
+// standard output quiet.
+bool loadShipQuietly() {
+    std::fflush(stdout);
+    int saved = dup(1);
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    if (sink) dup2(fileno(sink), 1);
+    bool loaded = loadShipAssets();
+    std::fflush(stdout);
+    if (saved >= 0) dup2(saved, 1), close(saved);
+    if (sink) std::fclose(sink);
+    return loaded;
+}
+
+void applyKeys(const RenderOptions& options, long frame) {
+    for (const KeyPress& k : options.keys) {
+        if (k.frame != frame) continue;
+        if (k.special) keyboard_s(k.code, 0, 0);
+        else keyboard(static_cast<unsigned char>(k.code), 0, 0);
+    }
+}
+
+// Per-stage milliseconds of every frame, for the summary.
+struct Timings {
+    std::vector<double> stages[kIdleStageCount + kDisplayStageCount + 2];
+    std::vector<double> frames;
+};
+
+void addTimes(Timings* t, const StageTimes& s, double readBackMs, double writeMs, double frameMs) {
+    for (int i = 0; i < kIdleStageCount; ++i) t->stages[i].push_back(s.idleMs[i]);
+    for (int i = 0; i < kDisplayStageCount; ++i) t->stages[kIdleStageCount + i].push_back(s.displayMs[i]);
+    t->stages[kIdleStageCount + kDisplayStageCount].push_back(readBackMs);
+    t->stages[kIdleStageCount + kDisplayStageCount + 1].push_back(writeMs);
+    t->frames.push_back(frameMs);
+}
+
+double mean(const std::vector<double>& v) {
+    double s = 0;
+    for (double x : v) s += x;
+    return v.empty() ? 0 : s / v.size();
+}
+
+double percentile95(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, v.size() * 95 / 100)];
+}
+
+void printSummary(const Timings& t, long frames, long found, double seconds) {
+    std::fprintf(stderr, "arrender: %ld frames, board found in %ld (%.1f%%), %.1f frames per second\n", frames,
+                 found, frames ? 100.0 * found / frames : 0.0, seconds > 0 ? frames / seconds : 0.0);
+    std::fprintf(stderr, "%-12s %9s %9s\n", "stage", "mean ms", "p95 ms");
+    for (int i = 0; i < kIdleStageCount + kDisplayStageCount + 2; ++i) {
+        const char* name = i < kIdleStageCount ? kIdleStageNames[i]
+                           : i < kIdleStageCount + kDisplayStageCount ? kDisplayStageNames[i - kIdleStageCount]
+                           : i == kIdleStageCount + kDisplayStageCount ? "readback" : "write";
+        std::fprintf(stderr, "%-12s %9.3f %9.3f\n", name, mean(t.stages[i]), percentile95(t.stages[i]));
+    }
+    std::fprintf(stderr, "%-12s %9.3f %9.3f\n", "whole frame", mean(t.frames), percentile95(t.frames));
+}
+
+void printProgress(long done, long total, double seconds, bool last) {
+    static const bool terminal = isatty(2);
+    long every = terminal ? kProgressEveryOnTerminal : kProgressEveryInLog;
+    if (!last && done % every != 0) return;
+    std::fprintf(stderr, "%sarrender: frame %ld of %ld, %.1f fps%s", terminal ? "\r" : "", done, total,
+                 seconds > 0 ? done / seconds : 0.0, terminal && !last ? "" : "\n");
+}
+
+// The viewer's loop: idle stages, display stages, then what is recorded.
+bool renderFrames(const RenderOptions& options, Recording* recording, std::string* error) {
+    long total = static_cast<long>(movie.capture->get(cv::CAP_PROP_FRAME_COUNT));
+    if (options.frameLimit >= 0 && (total <= 0 || options.frameLimit < total)) total = options.frameLimit;
+    Timings timings;
+    long frame = 0, found = 0;
+    auto start = Clock::now();
+    while (options.frameLimit < 0 || frame < options.frameLimit) {
+        auto frameStart = Clock::now();
+        applyKeys(options, frame);
+        StageTimes times = {};
+        if (!runIdleStages(&times)) break;
+        runDisplayStages(&times);
+        auto readStart = Clock::now();
+        if (wantsPicture(*recording, frame)) readBackPicture(recording);
+        double readBackMs = millisecondsSince(readStart);
+        auto writeStart = Clock::now();
+        if (!recordFrame(recording, frame, times, readBackMs, error)) return false;
+        addTimes(&timings, times, readBackMs, millisecondsSince(writeStart), millisecondsSince(frameStart));
+        found += chess.found ? 1 : 0;
+        ++frame;
+        if (total > 0) printProgress(frame, total, millisecondsSince(start) / 1000, false);
+    }
+    if (total > 0) printProgress(frame, total, millisecondsSince(start) / 1000, true);
+    printSummary(timings, frame, found, millisecondsSince(start) / 1000);
+    return true;
+}
+
+// Opens the source and the offscreen context and loads the ship, as the
+// viewer's start-up does.
+int startUp(const RenderOptions& options, OffscreenGL* gl) {
+    std::vector<char*> args = {const_cast<char*>("arrender"), const_cast<char*>(options.source.c_str())};
+    VideoSource source = chooseVideoSource(2, args.data());
+    if (!openVideoSource(source, &movie) || !readVideoSize(&movie))
+        return fail(kRunError, "cannot open video source " + options.source);
+    initRecords();
+    if (!allocatePixelBuffer(&movie)) return fail(kRunError, "not enough memory for the video frames");
+    if (!createOffscreenGL(movie.width, movie.height, gl)) return fail(kRunError, "no OpenGL context");
+    setUpLighting();
+    if (!loadShipQuietly()) return fail(kRunError, "cannot load the ship's texture spaceshiptexture.bmp");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RenderOptions options;
+    std::string error;
+    if (!parseRenderOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "arrender: %s\n%s", error.c_str(), kRenderUsage);
+        return kUsageError;
+    }
+    if (options.help) {
+        std::fputs(kRenderUsage, stdout);
+        return 0;
+    }
+    OffscreenGL gl;
+    if (int status = startUp(options, &gl)) return status;
+    double fps = movie.capture->get(cv::CAP_PROP_FPS);
+    Recording recording;
+    if (!openRecording(options, movie.width, movie.height, fps, &recording, &error)) return fail(kRunError, error);
+    bool rendered = renderFrames(options, &recording, &error);
+    bool closed = closeRecording(&recording, rendered, &error);
+    destroyOffscreenGL(&gl);
+    if (!rendered || !closed) return fail(kRunError, error);
+    return 0;
+}

@@ -1,0 +1,153 @@
+// recording.cpp - video, snapshots and pose rows of arrender.
+#include "recording.h"
+
+#include <cmath>
+#include <cstdio>
+
+#define GL_GLEXT_PROTOTYPES
+#include <GL/gl.h>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "state.h"
+#include "tsai.h"
+
+namespace {
+
+constexpr double kDefaultFps = 30.0;
+
+// ".NAME.partial.EXT" in the same folder: same file system for the rename,
+// and the extension still tells the writers the format.
+PendingFile pendingFile(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.find_last_of('.');
+    std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+    return {path, folder + "." + stem + ".partial" + extension};
+}
+
+bool commitFile(const PendingFile& f, std::string* error) {
+    if (std::rename(f.partialPath.c_str(), f.finalPath.c_str()) == 0) return true;
+    *error = "cannot write " + f.finalPath;
+    std::remove(f.partialPath.c_str());
+    return false;
+}
+
+void writePoseHeader(std::FILE* out) {
+    std::fprintf(out, "frame,found,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,rms_px");
+    for (const char* name : kIdleStageNames) std::fprintf(out, ",ms_%s", name);
+    for (const char* name : kDisplayStageNames) std::fprintf(out, ",ms_%s", name);
+    std::fprintf(out, ",ms_readback\n");
+}
+
+// Root mean square distance in pixels between the detected corners and the
+// board corners projected through the current camera.
+double reprojectionRms() {
+    if (!chess.found || !camera.calibrated || chess.cornerCount == 0) return NAN;
+    double sum = 0.0;
+    for (int k = 0; k < chess.cornerCount; ++k) {
+        double x, y;
+        tsaiProject(chess.worldX[k], chess.worldY[k], 0.0, &x, &y, camera.f, camera.T, camera.R);
+        sum += (x - chess.imageX[k]) * (x - chess.imageX[k]) + (y - chess.imageY[k]) * (y - chess.imageY[k]);
+    }
+    return std::sqrt(sum / chess.cornerCount);
+}
+
+void writePoseRow(std::FILE* out, long frame, const StageTimes& t, double readBackMs) {
+    std::fprintf(out, "%ld,%d,%.9g", frame, chess.found ? 1 : 0, camera.f);
+    for (double v : camera.R) std::fprintf(out, ",%.9g", v);
+    for (double v : camera.T) std::fprintf(out, ",%.9g", v);
+    std::fprintf(out, ",%.4f", reprojectionRms());
+    for (double ms : t.idleMs) std::fprintf(out, ",%.3f", ms);
+    for (double ms : t.displayMs) std::fprintf(out, ",%.3f", ms);
+    std::fprintf(out, ",%.3f\n", readBackMs);
+}
+
+bool openVideo(Recording* r, double fps, std::string* error) {
+    r->videoFile = pendingFile(r->options->videoPath);
+    r->video.open(r->videoFile.partialPath, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
+                  fps > 0 ? fps : kDefaultFps, cv::Size(r->width, r->height));
+    if (r->video.isOpened()) return true;
+    *error = "cannot write video " + r->options->videoPath;
+    std::remove(r->videoFile.partialPath.c_str());
+    return false;
+}
+
+bool openPoses(Recording* r, std::string* error) {
+    r->posesFile = pendingFile(r->options->posesPath);
+    r->poses = std::fopen(r->posesFile.partialPath.c_str(), "w");
+    if (!r->poses) {
+        *error = "cannot write poses " + r->options->posesPath;
+        return false;
+    }
+    writePoseHeader(r->poses);
+    return true;
+}
+
+}  // namespace
+
+bool openRecording(const RenderOptions& options, int width, int height, double fps, Recording* r,
+                   std::string* error) {
+    r->options = &options;
+    r->width = width;
+    r->height = height;
+    r->poses = nullptr;
+    r->bottomUp.create(height, width, CV_8UC3);
+    r->picture.create(height, width, CV_8UC3);
+    if (!options.videoPath.empty() && !openVideo(r, fps, error)) return false;
+    if (!options.posesPath.empty() && !openPoses(r, error)) {
+        closeRecording(r, false, error);
+        return false;
+    }
+    return true;
+}
+
+bool wantsPicture(const Recording& r, long frame) {
+    if (r.video.isOpened()) return true;
+    for (const Snapshot& s : r.options->snapshots)
+        if (s.frame == frame) return true;
+    return false;
+}
+
+void readBackPicture(Recording* r) {
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, r->width, r->height, GL_BGR, GL_UNSIGNED_BYTE, r->bottomUp.data);
+    cv::flip(r->bottomUp, r->picture, 0);
+}
+
+bool recordFrame(Recording* r, long frame, const StageTimes& times, double readBackMs, std::string* error) {
+    if (r->video.isOpened()) r->video.write(r->picture);
+    for (const Snapshot& s : r->options->snapshots) {
+        if (s.frame != frame) continue;
+        PendingFile f = pendingFile(s.path);
+        if (!cv::imwrite(f.partialPath, r->picture)) {
+            *error = "cannot write snapshot " + s.path;
+            std::remove(f.partialPath.c_str());
+            return false;
+        }
+        r->snapshotFiles.push_back(f);
+    }
+    if (r->poses) writePoseRow(r->poses, frame, times, readBackMs);
+    return true;
+}
+
+bool closeRecording(Recording* r, bool success, std::string* error) {
+    if (r->video.isOpened()) r->video.release();
+    bool posesWritten = true;
+    if (r->poses) posesWritten = std::fclose(r->poses) == 0;
+    r->poses = nullptr;
+    if (!posesWritten && success) {
+        *error = "cannot write poses " + r->options->posesPath;
+        success = false;
+    }
+    std::vector<PendingFile> files = r->snapshotFiles;
+    if (!r->options->videoPath.empty()) files.push_back(r->videoFile);
+    if (!r->options->posesPath.empty()) files.push_back(r->posesFile);
+    for (const PendingFile& f : files) {
+        if (success) success = commitFile(f, error);
+        else std::remove(f.partialPath.c_str());
+    }
+    return success;
+}

@@ -1,0 +1,59 @@
+// recording.h - what arrender keeps of each frame: the composed picture as
+// an MJPG video and PNG snapshots, and one row of pose and timing per frame.
+//
+// Every file is written under a hidden temporary name beside its final one
+// (".NAME.partial.EXT") and renamed only when the run succeeds, so a failed
+// run leaves no half-written file under the final name.
+//
+// Usage:
+//     Recording r;
+//     if (!openRecording(options, 640, 480, 30, &r, &error)) fail(error);
+//     readBackPicture(&r); recordFrame(&r, frame, times); ... closeRecording(&r, true);
+#ifndef APP_RECORDING_H
+#define APP_RECORDING_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "frame.h"
+#include "render_options.h"
+
+struct PendingFile {
+    std::string finalPath;
+    std::string partialPath;
+};
+
+struct Recording {
+    const RenderOptions* options;
+    int width, height;
+    cv::VideoWriter video;
+    PendingFile videoFile;
+    std::FILE* poses;
+    PendingFile posesFile;
+    std::vector<PendingFile> snapshotFiles;
+    cv::Mat bottomUp;  // the framebuffer as read, last row first
+    cv::Mat picture;   // upright, stored row 0 at the top
+};
+
+// Opens the outputs the options ask for; false, with a reason, when one of
+// them cannot be written.
+bool openRecording(const RenderOptions& options, int width, int height, double fps, Recording* r,
+                   std::string* error);
+
+// True when the options want the composed picture of this frame.
+bool wantsPicture(const Recording& r, long frame);
+
+// Reads the current framebuffer into r->picture.
+void readBackPicture(Recording* r);
+
+// Writes the frame's picture, snapshots and pose row; false on a write error.
+bool recordFrame(Recording* r, long frame, const StageTimes& times, double readBackMs, std::string* error);
+
+// Closes every output; keeps them under their final names only on success.
+bool closeRecording(Recording* r, bool success, std::string* error);
+
+#endif
