@@ -105,7 +105,7 @@ void printSummary(const Timings& t, long frames, long found, double seconds) {
 void printProgress(long done, long total, double seconds, bool last) {
     static const bool terminal = isatty(2);
     long every = terminal ? kProgressEveryOnTerminal : kProgressEveryInLog;
-    if (!last && done % every != 0) return;
+    if (done % every != 0 ? !last : last && !terminal) return;  // already reported
     std::fprintf(stderr, "%sarrender: frame %ld of %ld, %.1f fps%s", terminal ? "\r" : "", done, total,
                  seconds > 0 ? done / seconds : 0.0, terminal && !last ? "" : "\n");
 }
@@ -135,7 +135,7 @@ bool renderFrames(const RenderOptions& options, Recording* recording, std::strin
     }
     if (total > 0) printProgress(frame, total, millisecondsSince(start) / 1000, true);
     printSummary(timings, frame, found, millisecondsSince(start) / 1000);
-    return true;
+    return recordLastFrame(recording, frame, error);
 }
 
 // Opens the source and the offscreen context and loads the ship, as the

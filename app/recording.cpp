@@ -117,8 +117,8 @@ void readBackPicture(Recording* r) {
     cv::flip(r->bottomUp, r->picture, 0);
 }
 
-bool recordFrame(Recording* r, long frame, const StageTimes& times, double readBackMs, std::string* error) {
-    if (r->video.isOpened()) r->video.write(r->picture);
+// The current picture into the snapshots that name this frame.
+bool writeSnapshots(Recording* r, long frame, std::string* error) {
     for (const Snapshot& s : r->options->snapshots) {
         if (s.frame != frame) continue;
         PendingFile f = pendingFile(s.path);
@@ -129,8 +129,26 @@ bool recordFrame(Recording* r, long frame, const StageTimes& times, double readB
         }
         r->snapshotFiles.push_back(f);
     }
+    return true;
+}
+
+bool recordFrame(Recording* r, long frame, const StageTimes& times, double readBackMs, std::string* error) {
+    if (r->video.isOpened()) r->video.write(r->picture);
+    if (!writeSnapshots(r, frame, error)) return false;
     if (r->poses) writePoseRow(r->poses, frame, times, readBackMs);
     return true;
+}
+
+bool recordLastFrame(Recording* r, long framesRendered, std::string* error) {
+    bool wanted = false;
+    for (const Snapshot& s : r->options->snapshots) wanted |= s.frame == kLastFrame;
+    if (!wanted) return true;
+    if (framesRendered == 0) {
+        *error = "no frame to take a snapshot of";
+        return false;
+    }
+    readBackPicture(r);
+    return writeSnapshots(r, kLastFrame, error);
 }
 
 bool closeRecording(Recording* r, bool success, std::string* error) {

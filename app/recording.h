@@ -53,6 +53,10 @@ void readBackPicture(Recording* r);
 // Writes the frame's picture, snapshots and pose row; false on a write error.
 bool recordFrame(Recording* r, long frame, const StageTimes& times, double readBackMs, std::string* error);
 
+// Writes the snapshots of the last frame from the current framebuffer, which
+// still holds it; false when there was no frame or a write failed.
+bool recordLastFrame(Recording* r, long framesRendered, std::string* error);
+
 // Closes every output; keeps them under their final names only on success.
 bool closeRecording(Recording* r, bool success, std::string* error);
 

@@ -17,7 +17,8 @@ const char* const kRenderUsage =
     "  -o FILE.avi            write the composed pictures as an MJPG video\n"
     "  --poses FILE.csv       one row per frame: frame, found, f, R (9), T (3),\n"
     "                         reprojection RMS in pixels, milliseconds per stage\n"
-    "  --snapshot N:FILE.png  the composed picture of frame N (repeatable)\n"
+    "  --snapshot N:FILE.png  the composed picture of frame N, or of the last\n"
+    "                         frame for N = last (repeatable)\n"
     "  --keys \"N:KEY,...\"     key presses before frame N; KEY is A, S, O, P,\n"
     "                         Left, Right, Up or Down\n"
     "  --frames N             stop after N frames\n"
@@ -76,9 +77,11 @@ bool parseKeys(const std::string& list, std::vector<KeyPress>* keys, std::string
 bool parseSnapshot(const std::string& text, std::vector<Snapshot>* snapshots, std::string* error) {
     size_t colon = text.find(':');
     Snapshot s{};
-    if (colon == std::string::npos || !parseCount(text.substr(0, colon).c_str(), &s.frame) ||
+    bool last = colon != std::string::npos && text.compare(0, colon, "last") == 0;
+    if (last) s.frame = kLastFrame;
+    if (colon == std::string::npos || (!last && !parseCount(text.substr(0, colon).c_str(), &s.frame)) ||
         colon + 1 >= text.size()) {
-        *error = "bad snapshot '" + text + "' (expected N:FILE.png)";
+        *error = "bad snapshot '" + text + "' (expected N:FILE.png or last:FILE.png)";
         return false;
     }
     s.path = text.substr(colon + 1);

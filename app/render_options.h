@@ -3,7 +3,7 @@
 //
 // arrender SOURCE [-o out.avi] [--poses poses.csv] [--snapshot N:file.png]...
 //          [--keys "FRAME:KEY,..."] [--frames N]
-// Frames are counted from 0; keys (A, S, O, P, Left, Right, Up, Down) are
+// Frames are counted from 0 (a snapshot may name "last"); keys (A, S, O, P, Left, Right, Up, Down) are
 // applied before the frame they name.
 //
 // Usage:
@@ -17,9 +17,10 @@
 #include <vector>
 
 struct Snapshot {
-    long frame;
+    long frame;  // kLastFrame: whichever frame comes last
     std::string path;
 };
+constexpr long kLastFrame = -1;
 
 // A key press as the viewer's keyboard callbacks receive it.
 struct KeyPress {

@@ -1,0 +1,154 @@
+// arrender, the viewer's frame loop without a window: what it records, that
+// it draws what the viewer's window shows (keys included), and clean
+// failures.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "viewer_harness.h"
+
+namespace {
+
+const std::string kRenderer = ARRENDER_PATH;
+const std::string kViewer = ARVIEWER_PATH;
+const std::string kBinFolder = kViewer.substr(0, kViewer.find_last_of('/'));
+const std::string kSampleVideo = SAMPLE_VIDEO;
+const std::string kSampleTruth = SAMPLE_TRUTH;
+
+bool exists(const std::string& path) {
+    struct stat s;
+    return stat(path.c_str(), &s) == 0;
+}
+
+std::string scratchFolder() {
+    char folder[] = "/tmp/arrender-test-XXXXXX";
+    return mkdtemp(folder) ? folder : "";
+}
+
+// Runs arrender in the folder of the ship's files; its exit status.
+int render(const std::vector<std::string>& arguments, ChildProcess* child) {
+    std::vector<std::string> argv = {kRenderer};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    *child = launch(argv, "", kBinFolder);
+    return waitForExit(child, 300);
+}
+
+// Share of pixels whose channels differ by more than the given levels.
+double shareDiffering(const cv::Mat& a, const cv::Mat& b, int levels) {
+    cv::Mat difference;
+    cv::absdiff(a, b, difference);
+    cv::Mat over = difference.reshape(1) > levels;
+    return static_cast<double>(cv::countNonZero(over)) / over.total();
+}
+
+class ArrenderAgainstViewer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = startXServer(); }
+    static void TearDownTestSuite() { stopXServer(&server); }
+    void SetUp() override {
+        ASSERT_FALSE(server.display.empty()) << "could not start Xvfb";
+        folder = scratchFolder();
+    }
+    void TearDown() override {
+        stopProcess(&viewer);
+        std::system(("rm -rf " + folder).c_str());
+    }
+
+    // The viewer's window once the sample video has played, after the keys.
+    cv::Mat viewerPicture(const std::string& keys) {
+        viewer = launch({kViewer, kSampleVideo}, server.display, kBinFolder);
+        unsigned long window = findWindow(server, kViewerTitle, 30);
+        if (!window || waitForStillPicture(server, window, 120).empty()) return {};
+        if (!keys.empty() && !pressKeys(server, window, keys)) return {};
+        forceRepaint(server, window);
+        return captureWindow(server, window);
+    }
+
+    static XServer server;
+    ChildProcess viewer;
+    std::string folder;
+};
+XServer ArrenderAgainstViewer::server;
+
+}  // namespace
+
+TEST(Arrender, RecordsEveryFrameAtTheSourceSizeAndOnePoseRowEach) {
+    std::string folder = scratchFolder();
+    ChildProcess child;
+    ASSERT_EQ(render({kSampleVideo, "-o", folder + "/out.avi", "--poses", folder + "/poses.csv"}, &child), 0)
+        << readFile(child.stderrPath);
+    int sourceFrames = 0, recordedFrames = 0;
+    cv::Mat source = lastVideoFrame(kSampleVideo, &sourceFrames);
+    cv::Mat recorded = lastVideoFrame(folder + "/out.avi", &recordedFrames);
+    EXPECT_EQ(recordedFrames, sourceFrames);
+    EXPECT_EQ(recorded.size(), source.size());
+    cv::VideoCapture capture(folder + "/out.avi", cv::CAP_FFMPEG);
+    EXPECT_NEAR(capture.get(cv::CAP_PROP_FPS), 30.0, 0.01);
+    std::string poses = readFile(folder + "/poses.csv");
+    EXPECT_EQ(std::count(poses.begin(), poses.end(), '\n'), sourceFrames + 1);
+    std::string summary = readFile(child.stderrPath);
+    EXPECT_NE(summary.find(std::to_string(sourceFrames) + " frames, board found in"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("p95 ms"), std::string::npos);
+    std::system(("rm -rf " + folder).c_str());
+}
+
+TEST_F(ArrenderAgainstViewer, LastSnapshotIsTheViewersWindow) {
+    ChildProcess child;
+    ASSERT_EQ(render({kSampleVideo, "--snapshot", "last:" + folder + "/last.png"}, &child), 0);
+    cv::Mat snapshot = cv::imread(folder + "/last.png");
+    cv::Mat window = viewerPicture("");
+    ASSERT_FALSE(window.empty());
+    ASSERT_EQ(snapshot.size(), window.size());
+    EXPECT_LT(shareDiffering(snapshot, window, 4), 0.001);
+}
+
+TEST_F(ArrenderAgainstViewer, KeysPutTheShipWhereTheViewersKeysDo) {
+    int frames = 0;
+    lastVideoFrame(kSampleVideo, &frames);
+    std::string last = std::to_string(frames - 1);
+    ChildProcess child;
+    ASSERT_EQ(render({kSampleVideo, "--keys", last + ":S," + last + ":Left," + last + ":Left," + last + ":Up",
+                      "--snapshot", last + ":" + folder + "/keys.png"},
+                     &child),
+              0);
+    cv::Mat snapshot = cv::imread(folder + "/keys.png");
+    cv::Mat window = viewerPicture("s Left Left Up");
+    ASSERT_FALSE(window.empty());
+    EXPECT_LT(shareDiffering(snapshot, window, 4), 0.001);
+    // And the keys did move it: without them the picture differs.
+    ASSERT_EQ(render({kSampleVideo, "--snapshot", "last:" + folder + "/plain.png"}, &child), 0);
+    EXPECT_GT(shareDiffering(cv::imread(folder + "/plain.png"), snapshot, 40), 0.001);
+}
+
+TEST(Arrender, BadArgumentsAndSourcesFailCleanly) {
+    std::string folder = scratchFolder();
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+    } cases[] = {
+        {{}, 2},
+        {{kSampleVideo, "--frames", "ten"}, 2},
+        {{kSampleVideo, "--keys", "3:Q"}, 2},
+        {{kSampleVideo, "--snapshot", "x.png"}, 2},
+        {{kSampleVideo, "--bogus", "1"}, 2},
+        {{kSampleVideo, "-o"}, 2},
+        {{"/nonexistent/clip.avi", "-o", folder + "/a.avi"}, 1},
+        {{kSampleVideo, "-o", "/nonexistent/folder/b.avi"}, 1},
+        // The snapshot cannot be written: the video is not left behind either.
+        {{kSampleVideo, "--frames", "5", "-o", folder + "/c.avi", "--snapshot", "2:/nonexistent/d.png"}, 1},
+    };
+    for (const Case& c : cases) {
+        ChildProcess child;
+        EXPECT_EQ(render(c.arguments, &child), c.status) << (c.arguments.empty() ? "" : c.arguments.back());
+        std::string error = readFile(child.stderrPath);
+        EXPECT_EQ(error.rfind("arrender: ", 0), 0u) << error;
+    }
+    for (const char* name : {"a.avi", "b.avi", "c.avi", ".c.partial.avi"}) EXPECT_FALSE(exists(folder + "/" + name)) << name;
+    EXPECT_TRUE(std::system(("rmdir " + folder).c_str()) == 0) << "files left in " << folder;
+}
