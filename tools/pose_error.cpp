@@ -94,7 +94,6 @@ struct Pose {
 };
 
 struct FrameError {
-    long frame;
     double figure[kFigureCount];
 };
 
@@ -103,7 +102,7 @@ struct Stretch {
 };
 
 struct Jitter {
-    long pairs;       // pairs of consecutive frames measured
+    long pairs;           // pairs of consecutive frames measured
     double rmsPx, maxPx;  // NaN without pairs
     bool trueCameraStill;
 };
@@ -363,7 +362,6 @@ FrameError measureFrame(const Pose& estimate, const Pose& truth, const Point3* p
     double distance[kAllCorners];
     for (int k = 0; k < kAllCorners; ++k) distance[k] = projectionDistance(estimate, truth, points[k]);
     FrameError e;
-    e.frame = truth.frame;
     double* v = e.figure;
     meanAndMax(distance, kBoardCorners, &v[kBoardMean], &v[kBoardMax]);
     meanAndMax(distance + kBoardCorners, kBuildingCorners, &v[kBuildingMean], &v[kBuildingMax]);
