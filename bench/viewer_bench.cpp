@@ -2,9 +2,9 @@
 // in an offscreen GL context (Mesa's software renderer), and what the board
 // detector costs on frames without a board.
 //
-// Part 1: per-stage milliseconds (read, normalise, detect, calibrate,
+// First, per-stage milliseconds (read, normalise, detect, calibrate,
 // convert, draw + glFinish) and the whole loop's frames per second.
-// Part 2: detector milliseconds per frame with adaptive thresholding alone
+// Then the detector milliseconds per frame with adaptive thresholding alone
 // and with the quick pre-check, on plain, noisy and textured frames and on
 // the sample video with the board painted out, plus how many of the sample
 // video's boards each setting finds.
