@@ -16,6 +16,7 @@ namespace {
 // needs them and reused afterwards.
 cv::Mat rawFrame;
 cv::Mat depthConverted;
+cv::Mat firstChannel;
 cv::Mat channelConverted;
 cv::Mat resized;
 
@@ -59,8 +60,8 @@ const cv::Mat& toThreeChannels(const cv::Mat& frame) {
         case 4: cv::cvtColor(frame, channelConverted, cv::COLOR_BGRA2BGR); break;
         case 1: cv::cvtColor(frame, channelConverted, cv::COLOR_GRAY2BGR); break;
         default:
-            cv::extractChannel(frame, resized, 0);
-            cv::cvtColor(resized, channelConverted, cv::COLOR_GRAY2BGR);
+            cv::extractChannel(frame, firstChannel, 0);
+            cv::cvtColor(firstChannel, channelConverted, cv::COLOR_GRAY2BGR);
             break;
     }
     return channelConverted;

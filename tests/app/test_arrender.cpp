@@ -11,13 +11,13 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
-#include "viewer_harness.h"
+#include "viewer_fixture.h"
 
 namespace {
 
 const std::string kRenderer = ARRENDER_PATH;
 const std::string kViewer = ARVIEWER_PATH;
-const std::string kBinFolder = kViewer.substr(0, kViewer.find_last_of('/'));
+const std::string kBinFolder = folderOf(kViewer);
 const std::string kSampleVideo = SAMPLE_VIDEO;
 const std::string kSampleTruth = SAMPLE_TRUTH;
 
@@ -47,34 +47,25 @@ double shareDiffering(const cv::Mat& a, const cv::Mat& b, int levels) {
     return static_cast<double>(cv::countNonZero(over)) / over.total();
 }
 
-class ArrenderAgainstViewer : public ::testing::Test {
+class ArrenderAgainstViewer : public ViewerTest {
 protected:
-    static void SetUpTestSuite() { server = startXServer(); }
-    static void TearDownTestSuite() { stopXServer(&server); }
     void SetUp() override {
-        ASSERT_FALSE(server.display.empty()) << "could not start Xvfb";
+        ViewerTest::SetUp();
         folder = scratchFolder();
     }
     void TearDown() override {
-        stopProcess(&viewer);
+        ViewerTest::TearDown();
         std::system(("rm -rf " + folder).c_str());
     }
 
     // The viewer's window once the sample video has played, after the keys.
     cv::Mat viewerPicture(const std::string& keys) {
-        viewer = launch({kViewer, kSampleVideo}, server.display, kBinFolder);
-        unsigned long window = findWindow(server, kViewerTitle, 30);
-        if (!window || waitForStillPicture(server, window, 120).empty()) return {};
-        if (!keys.empty() && !pressKeys(server, window, keys)) return {};
-        forceRepaint(server, window);
-        return captureWindow(server, window);
+        if (playToEnd(kViewer, kSampleVideo, kBinFolder).empty()) return {};
+        return pressAndCapture(keys);
     }
 
-    static XServer server;
-    ChildProcess viewer;
     std::string folder;
 };
-XServer ArrenderAgainstViewer::server;
 
 }  // namespace
 

@@ -9,12 +9,12 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "viewer_harness.h"
+#include "viewer_fixture.h"
 
 namespace {
 
 const std::string kViewer = ARVIEWER_PATH;
-const std::string kViewerFolder = kViewer.substr(0, kViewer.find_last_of('/'));
+const std::string kViewerFolder = folderOf(kViewer);
 const std::string kSampleVideo = SAMPLE_VIDEO;
 const std::string kSampleTruth = SAMPLE_TRUTH;
 const std::string kHiddenShipVideo = HIDDEN_SHIP_VIDEO;
@@ -74,31 +74,12 @@ std::string makeFolderWith(const std::vector<std::string>& files) {
     return folder;
 }
 
-class ViewerShip : public ::testing::Test {
+class ViewerShip : public ViewerTest {
 protected:
-    static void SetUpTestSuite() { server = startXServer(); }
-    static void TearDownTestSuite() { stopXServer(&server); }
-    void SetUp() override { ASSERT_FALSE(server.display.empty()) << "could not start Xvfb"; }
-    void TearDown() override { stopProcess(&viewer); }
-
     cv::Mat playToEnd(const std::string& video, const std::string& folder) {
-        viewer = launch({kViewer, video}, server.display, folder);
-        window = findWindow(server, kViewerTitle, 30);
-        if (!window) return {};
-        return waitForStillPicture(server, window, 120);
+        return ViewerTest::playToEnd(kViewer, video, folder);
     }
-
-    cv::Mat pressAndCapture(const std::string& keys) {
-        if (!pressKeys(server, window, keys)) return {};
-        forceRepaint(server, window);
-        return captureWindow(server, window);
-    }
-
-    static XServer server;
-    ChildProcess viewer;
-    unsigned long window = 0;
 };
-XServer ViewerShip::server;
 
 }  // namespace
 

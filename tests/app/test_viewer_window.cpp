@@ -5,38 +5,22 @@
 
 #include <cmath>
 
-#include "viewer_harness.h"
+#include "viewer_fixture.h"
 #include "video.h"
 
 namespace {
 
 const std::string kViewer = ARVIEWER_PATH;
-// The viewer reads the ship's files from its working directory.
-const std::string kViewerFolder = kViewer.substr(0, kViewer.find_last_of('/'));
+const std::string kViewerFolder = folderOf(kViewer);
 const std::string kSampleVideo = SAMPLE_VIDEO;
 const std::string kSampleTruth = SAMPLE_TRUTH;
 const std::string kOddWidthVideo = ODD_WIDTH_VIDEO;
 const char* const kCaptureError = "Could not initialize capturing...\n";
 
-class ViewerWindow : public ::testing::Test {
+class ViewerWindow : public ViewerTest {
 protected:
-    static void SetUpTestSuite() { server = startXServer(); }
-    static void TearDownTestSuite() { stopXServer(&server); }
-    void SetUp() override { ASSERT_FALSE(server.display.empty()) << "could not start Xvfb"; }
-    void TearDown() override { stopProcess(&viewer); }
-
-    // Starts the viewer on a video and waits until it has played to the end.
-    cv::Mat playToEnd(const std::string& video, unsigned long* window) {
-        viewer = launch({kViewer, video}, server.display, kViewerFolder);
-        *window = findWindow(server, kViewerTitle, 30);
-        if (!*window) return {};
-        return waitForStillPicture(server, *window, 120);
-    }
-
-    static XServer server;
-    ChildProcess viewer;
+    cv::Mat playToEnd(const std::string& video) { return ViewerTest::playToEnd(kViewer, video, kViewerFolder); }
 };
-XServer ViewerWindow::server;
 
 double meanAbsoluteDifference(const cv::Mat& a, const cv::Mat& b) {
     cv::Mat difference;
@@ -85,8 +69,7 @@ TEST_F(ViewerWindow, WithoutDisplayPrintsSizeThenOneErrorLine) {
 }
 
 TEST_F(ViewerWindow, SampleVideoEndsUprightWithAxesOnTheBoard) {
-    unsigned long window = 0;
-    cv::Mat picture = playToEnd(kSampleVideo, &window);
+    cv::Mat picture = playToEnd(kSampleVideo);
     ASSERT_NE(window, 0ul);
     ASSERT_FALSE(picture.empty()) << "the picture never settled";
     EXPECT_EQ(readFile(viewer.stdoutPath).rfind("width=640 height=480\n", 0), 0u);
@@ -121,7 +104,7 @@ TEST_F(ViewerWindow, SampleVideoEndsUprightWithAxesOnTheBoard) {
 
 TEST_F(ViewerWindow, ResizedWindowSnapsBackToVideoSize) {
     viewer = launch({kViewer, kSampleVideo}, server.display, kViewerFolder);
-    unsigned long window = findWindow(server, kViewerTitle, 30);
+    window = findWindow(server, kViewerTitle, 30);
     ASSERT_NE(window, 0ul);
     std::string command = "DISPLAY=" + server.display + " xdotool windowsize " + std::to_string(window) + " 300 200";
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -134,8 +117,7 @@ TEST_F(ViewerWindow, ResizedWindowSnapsBackToVideoSize) {
 }
 
 TEST_F(ViewerWindow, OddRowLengthPlaysWithoutSkew) {
-    unsigned long window = 0;
-    cv::Mat picture = playToEnd(kOddWidthVideo, &window);
+    cv::Mat picture = playToEnd(kOddWidthVideo);
     ASSERT_FALSE(picture.empty());
     cv::Mat last = lastVideoFrame(kOddWidthVideo, nullptr);
     ASSERT_EQ(picture.size(), last.size());
