@@ -17,7 +17,7 @@
 #include "frame.h"
 #include "offscreen_gl.h"
 #include "recording.h"
-#include "render_options.h"
+#include "options.h"
 #include "ship.h"
 #include "startup.h"
 #include "state.h"
@@ -27,7 +27,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kUsageError = 2, kRunError = 1;
+constexpr int kRunError = 1;
 // Frames between progress reports: on a terminal one line is rewritten,
 // elsewhere (a log) a line is added now and then.
 constexpr long kProgressEveryOnTerminal = 10, kProgressEveryInLog = 100;
@@ -55,8 +55,8 @@ bool loadShipQuietly() {
     return loaded;
 }
 
-void applyKeys(const RenderOptions& options, long frame) {
-    for (const KeyPress& k : options.keys) {
+void applyKeys(const RenderOutputs& outputs, long frame) {
+    for (const KeyAtFrame& k : outputs.keys) {
         if (k.frame != frame) continue;
         if (k.special) keyboard_s(k.code, 0, 0);
         else keyboard(static_cast<unsigned char>(k.code), 0, 0);
@@ -111,7 +111,7 @@ void printProgress(long done, long total, double seconds, bool last) {
 }
 
 // The viewer's loop: idle stages, display stages, then what is recorded.
-bool renderFrames(const RenderOptions& options, Recording* recording, std::string* error) {
+bool renderFrames(const RenderOutputs& options, Recording* recording, std::string* error) {
     long total = static_cast<long>(movie.capture->get(cv::CAP_PROP_FRAME_COUNT));
     if (options.frameLimit >= 0 && (total <= 0 || options.frameLimit < total)) total = options.frameLimit;
     Timings timings;
@@ -140,11 +140,10 @@ bool renderFrames(const RenderOptions& options, Recording* recording, std::strin
 
 // Opens the source and the offscreen context and loads the ship, as the
 // viewer's start-up does.
-int startUp(const RenderOptions& options, OffscreenGL* gl) {
-    std::vector<char*> args = {const_cast<char*>("arrender"), const_cast<char*>(options.source.c_str())};
-    VideoSource source = chooseVideoSource(2, args.data());
+int startUp(const ViewerOptions& options, OffscreenGL* gl) {
+    VideoSource source = chooseVideoSource(options.sources);
     if (!openVideoSource(source, &movie) || !readVideoSize(&movie))
-        return fail(kRunError, "cannot open video source " + options.source);
+        return fail(kRunError, "cannot open video source " + options.sources.front());
     initRecords();
     if (!allocatePixelBuffer(&movie)) return fail(kRunError, "not enough memory for the video frames");
     if (!createOffscreenGL(movie.width, movie.height, gl)) return fail(kRunError, "no OpenGL context");
@@ -156,22 +155,17 @@ int startUp(const RenderOptions& options, OffscreenGL* gl) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    RenderOptions options;
+    ViewerOptions options;
+    CommandLineOutcome outcome = parseViewerOptions(kRenderProgram, argc, argv, &options);
+    if (!outcome.run) return outcome.status;
     std::string error;
-    if (!parseRenderOptions(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "arrender: %s\n%s", error.c_str(), kRenderUsage);
-        return kUsageError;
-    }
-    if (options.help) {
-        std::fputs(kRenderUsage, stdout);
-        return 0;
-    }
     OffscreenGL gl;
     if (int status = startUp(options, &gl)) return status;
     double fps = movie.capture->get(cv::CAP_PROP_FPS);
     Recording recording;
-    if (!openRecording(options, movie.width, movie.height, fps, &recording, &error)) return fail(kRunError, error);
-    bool rendered = renderFrames(options, &recording, &error);
+    if (!openRecording(options.render, movie.width, movie.height, fps, &recording, &error))
+        return fail(kRunError, error);
+    bool rendered = renderFrames(options.render, &recording, &error);
     bool closed = closeRecording(&recording, rendered, &error);
     destroyOffscreenGL(&gl);
     if (!rendered || !closed) return fail(kRunError, error);

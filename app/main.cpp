@@ -5,15 +5,16 @@
 // Usage: arviewer            camera 0
 //        arviewer 3          camera 3 (a single digit)
 //        arviewer board.avi  a video file
+//        arviewer --help     every option
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <thread>
 
 #include <GL/freeglut.h>
 #include <X11/Xlib.h>
 
 #include "frame.h"
+#include "options.h"
 #include "ship.h"
 #include "startup.h"
 #include "state.h"
@@ -28,20 +29,9 @@ constexpr const char* kWindowTitle = "Miravel - Orlan Vesk - Nolmar - 2008";
 // attempts instead of spinning a core.
 constexpr auto kNoFrameWait = std::chrono::milliseconds(10);
 
-const char* const kUsage =
-    "usage: arviewer [SOURCE]\n"
-    "Shows a video with a spaceship drawn on the 8 x 6 chessboard it finds.\n"
-    "SOURCE: a single digit (camera index, default 0) or a video file path.\n"
-    "Keys: A/S lower/raise the ship, O/P reset it to the board's origin,\n"
-    "Left/Right turn it, Up/Down move it forward/back.\n";
-
 static_assert(kKeyLeft == GLUT_KEY_LEFT && kKeyUp == GLUT_KEY_UP && kKeyRight == GLUT_KEY_RIGHT &&
                   kKeyDown == GLUT_KEY_DOWN,
               "the ship's special keys are GLUT's");
-
-bool wantsHelp(int argc, char** argv) {
-    return argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
-}
 
 bool displayAvailable() {
     Display* display = XOpenDisplay(nullptr);
@@ -89,11 +79,10 @@ int failStartUp(const char* message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (wantsHelp(argc, argv)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    VideoSource source = chooseVideoSource(argc, argv);
+    ViewerOptions options;
+    CommandLineOutcome outcome = parseViewerOptions(kViewerProgram, argc, argv, &options);
+    if (!outcome.run) return outcome.status;
+    VideoSource source = chooseVideoSource(options.sources);
     if (!openVideoSource(source, &movie)) return failStartUp("Could not initialize capturing...");
     initRecords();
     if (!readVideoSize(&movie)) return failStartUp("Could not initialize capturing...");

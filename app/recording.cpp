@@ -88,7 +88,7 @@ bool openPoses(Recording* r, std::string* error) {
 
 }  // namespace
 
-bool openRecording(const RenderOptions& options, int width, int height, double fps, Recording* r,
+bool openRecording(const RenderOutputs& options, int width, int height, double fps, Recording* r,
                    std::string* error) {
     r->options = &options;
     r->width = width;

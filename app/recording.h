@@ -20,7 +20,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "frame.h"
-#include "render_options.h"
+#include "options.h"
 
 struct PendingFile {
     std::string finalPath;
@@ -28,7 +28,7 @@ struct PendingFile {
 };
 
 struct Recording {
-    const RenderOptions* options;
+    const RenderOutputs* options;
     int width, height;
     cv::VideoWriter video;
     PendingFile videoFile;
@@ -41,7 +41,7 @@ struct Recording {
 
 // Opens the outputs the options ask for; false, with a reason, when one of
 // them cannot be written.
-bool openRecording(const RenderOptions& options, int width, int height, double fps, Recording* r,
+bool openRecording(const RenderOutputs& options, int width, int height, double fps, Recording* r,
                    std::string* error);
 
 // True when the options want the composed picture of this frame.

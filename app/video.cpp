@@ -23,9 +23,7 @@ cv::Mat resized;
 // A frame read at start-up to learn the size; handed to the first idle call.
 bool firstFramePending = false;
 
-bool isCameraIndex(const char* arg) {
-    return arg[0] >= '0' && arg[0] <= '9' && arg[1] == '\0';
-}
+bool isCameraIndex(const std::string& arg) { return arg.size() == 1 && arg[0] >= '0' && arg[0] <= '9'; }
 
 // The FFMPEG backend reads every common file; the others (image sequences
 // and the like) are the fallback. The capture backends log their own
@@ -78,11 +76,11 @@ cv::Mat normaliseFrame(const cv::Mat& frame, int width, int height) {
     return resized;
 }
 
-VideoSource chooseVideoSource(int argc, char** argv) {
-    if (argc == 1) return {VideoSourceKind::kCamera, 0, nullptr};
-    if (argc != 2) return {VideoSourceKind::kNone, 0, nullptr};
-    if (isCameraIndex(argv[1])) return {VideoSourceKind::kCamera, argv[1][0] - '0', nullptr};
-    return {VideoSourceKind::kFile, 0, argv[1]};
+VideoSource chooseVideoSource(const std::vector<std::string>& sources) {
+    if (sources.empty()) return {VideoSourceKind::kCamera, 0, ""};
+    if (sources.size() != 1) return {VideoSourceKind::kNone, 0, ""};
+    if (isCameraIndex(sources[0])) return {VideoSourceKind::kCamera, sources[0][0] - '0', ""};
+    return {VideoSourceKind::kFile, 0, sources[0]};
 }
 
 bool openVideoSource(const VideoSource& source, Movie* m) {

@@ -5,10 +5,13 @@
 // buffer and draws the buffer over the whole window, stored row 0 at the top.
 //
 // Usage:
-//     VideoSource source = chooseVideoSource(argc, argv);
+//     VideoSource source = chooseVideoSource(options.sources);
 //     if (!openVideoSource(source, &movie) || !readVideoSize(&movie)) fail();
 #ifndef APP_VIDEO_H
 #define APP_VIDEO_H
+
+#include <string>
+#include <vector>
 
 #include "state.h"
 
@@ -17,12 +20,12 @@ enum class VideoSourceKind { kCamera, kFile, kNone };
 struct VideoSource {
     VideoSourceKind kind;
     int cameraIndex;   // for kCamera
-    const char* path;  // for kFile
+    std::string path;  // for kFile
 };
 
-// No argument: camera 0; one decimal digit: that camera; any other single
-// argument: a file path; two or more arguments: no source.
-VideoSource chooseVideoSource(int argc, char** argv);
+// The command line's sources: none, camera 0; one decimal digit, that camera;
+// any other single argument, a file path; two or more, no source.
+VideoSource chooseVideoSource(const std::vector<std::string>& sources);
 
 // Opens the capture into movie->capture (a camera also delivers its first
 // frame at once). False when there is no source or it cannot be opened.

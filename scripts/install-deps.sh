@@ -16,6 +16,8 @@ packages=(
   # the viewer and its window tests: X11, EGL for offscreen drawing, window
   # pictures (xwd, convert), key presses (xdotool), display checks (xdpyinfo)
   libx11-dev libegl-dev x11-utils x11-apps imagemagick xdotool
+  # command lines of every program
+  libcli11-dev
 )
 
 missing=()

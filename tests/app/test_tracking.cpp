@@ -53,8 +53,7 @@ TEST(BoardTracking, QuickPreCheckLosesNoBoardOfTheSampleVideo) {
 }
 
 TEST(BoardTracking, FocalFromFirstSightingThenPoseFollowsTheBoard) {
-    std::vector<char*> args = {const_cast<char*>("arviewer"), const_cast<char*>(kSampleVideo.c_str())};
-    ASSERT_TRUE(openVideoSource(chooseVideoSource(2, args.data()), &movie));
+    ASSERT_TRUE(openVideoSource(chooseVideoSource({kSampleVideo}), &movie));
     ASSERT_TRUE(readVideoSize(&movie));
     initRecords();
     std::vector<TruthFrame> truth = readGroundTruth(kSampleTruth);

@@ -32,19 +32,14 @@ double meanAbsoluteDifference(const cv::Mat& a, const cv::Mat& b) {
 }  // namespace
 
 TEST(ViewerCommandLine, SourceChoiceFollowsArgumentShape) {
-    char program[] = "arviewer", seven[] = "7", zeroSeven[] = "07", letter[] = "x";
-    char* none[] = {program, nullptr};
-    EXPECT_EQ(chooseVideoSource(1, none).kind, VideoSourceKind::kCamera);
-    EXPECT_EQ(chooseVideoSource(1, none).cameraIndex, 0);
-    char* digit[] = {program, seven, nullptr};
-    EXPECT_EQ(chooseVideoSource(2, digit).kind, VideoSourceKind::kCamera);
-    EXPECT_EQ(chooseVideoSource(2, digit).cameraIndex, 7);
-    char* twoCharacters[] = {program, zeroSeven, nullptr};
-    EXPECT_EQ(chooseVideoSource(2, twoCharacters).kind, VideoSourceKind::kFile);
-    char* notDigit[] = {program, letter, nullptr};
-    EXPECT_EQ(chooseVideoSource(2, notDigit).kind, VideoSourceKind::kFile);
-    char* two[] = {program, seven, letter, nullptr};
-    EXPECT_EQ(chooseVideoSource(3, two).kind, VideoSourceKind::kNone);
+    EXPECT_EQ(chooseVideoSource({}).kind, VideoSourceKind::kCamera);
+    EXPECT_EQ(chooseVideoSource({}).cameraIndex, 0);
+    EXPECT_EQ(chooseVideoSource({"7"}).kind, VideoSourceKind::kCamera);
+    EXPECT_EQ(chooseVideoSource({"7"}).cameraIndex, 7);
+    EXPECT_EQ(chooseVideoSource({"07"}).kind, VideoSourceKind::kFile);
+    EXPECT_EQ(chooseVideoSource({"x"}).kind, VideoSourceKind::kFile);
+    EXPECT_EQ(chooseVideoSource({"x"}).path, "x");
+    EXPECT_EQ(chooseVideoSource({"7", "x"}).kind, VideoSourceKind::kNone);
 }
 
 TEST_F(ViewerWindow, BadSourcesFailWithErrorLineAndNoWindow) {

@@ -1,0 +1,96 @@
+// command_line.cpp - CLI11 set-up, parsing and the board-size option.
+#include "command_line.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <CLI/CLI.hpp>
+
+namespace {
+
+constexpr int kHelpColumnWidth = 30;
+
+// CLI11's messages may span lines; one line each is what people read in logs.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+bool parsePositive(const std::string& text, int* value) {
+    if (text.empty() || text.size() > 4) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    *value = std::atoi(text.c_str());
+    return true;
+}
+
+}  // namespace
+
+const char* projectVersion() { return ARVIEWER_VERSION; }
+
+void setUpCommandLine(CLI::App* app) {
+    app->get_formatter()->column_width(kHelpColumnWidth);
+    app->set_version_flag("--version", app->get_name() + " " + projectVersion(), "print the version and exit");
+    app->set_help_flag("-h,--help", "print this help and exit");
+}
+
+int reportUsageError(const CLI::App& app, const std::string& message) {
+    std::fprintf(stderr, "%s: %s (see --help)\n", app.get_name().c_str(), oneLine(message).c_str());
+    return kUsageErrorStatus;
+}
+
+CommandLineOutcome parseCommandLine(CLI::App* app, int argc, char** argv) {
+    try {
+        app->parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app->help().c_str(), stdout);
+        return {false, 0};
+    } catch (const CLI::CallForVersion& e) {
+        std::printf("%s\n", e.what());
+        return {false, 0};
+    } catch (const CLI::ParseError& e) {
+        return {false, reportUsageError(*app, e.what())};
+    } catch (const std::exception& e) {
+        return {false, reportUsageError(*app, e.what())};
+    }
+    return {true, 0};
+}
+
+bool parseBoardSize(const std::string& text, BoardSize* board, std::string* error) {
+    size_t x = text.find_first_of("xX");
+    BoardSize b{};
+    if (x == std::string::npos || !parsePositive(text.substr(0, x), &b.columns) ||
+        !parsePositive(text.substr(x + 1), &b.rows)) {
+        *error = "'" + text + "' is not a board size WxH (inner corners, e.g. 8x6)";
+        return false;
+    }
+    if (b.columns < 2 || b.rows < 2) {
+        *error = "a board needs at least 2 x 2 inner corners, not " + text;
+        return false;
+    }
+    if (b.columns == b.rows) {
+        *error = "a square board (" + text + ") looks the same turned by 90 degrees; use W != H";
+        return false;
+    }
+    if (b.columns * b.rows > kMaxBoardCorners) {
+        *error = "a board of " + text + " has " + std::to_string(b.columns * b.rows) +
+                 " inner corners; at most " + std::to_string(kMaxBoardCorners) + " are calibrated";
+        return false;
+    }
+    *board = b;
+    return true;
+}
+
+CLI::Option* addBoardOption(CLI::App* app, BoardSize* board) {
+    return app
+        ->add_option_function<std::string>(
+            "--board",
+            [board](const std::string& text) {
+                std::string error;
+                if (!parseBoardSize(text, board, &error)) throw CLI::ValidationError("--board", error);
+            },
+            "inner corners of the chessboard, W x H with W != H (default 8x6)")
+        ->type_name("WxH");
+}

@@ -1,0 +1,62 @@
+// command_line.h - one way of reading command lines for every program of the
+// project, on CLI11: the same --help layout, --version (the project's version),
+// and every mistake reported as one line "PROGRAM: what is wrong (see --help)"
+// with exit status 2. CLI11's exceptions end here; callers see an outcome.
+//
+// Also the board-size option shared by every program that looks for a board:
+// --board WxH, inner corners, W != H (a square pattern's orientation is
+// ambiguous), both at least 2, at most 64 corners in all (a calibration takes
+// at most 64 points).
+//
+// Usage (with <CLI/CLI.hpp>):
+//     CLI::App app{"Does things.", "tool"};
+//     setUpCommandLine(&app);
+//     app.add_option("-o", output, "output file")->required();
+//     CommandLineOutcome outcome = parseCommandLine(&app, argc, argv);
+//     if (!outcome.run) return outcome.status;
+#ifndef APP_COMMAND_LINE_H
+#define APP_COMMAND_LINE_H
+
+#include <string>
+
+// CLI11 itself stays out of this header: X11's headers, which the viewer
+// includes too, define macros that clash with its names.
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
+constexpr int kUsageErrorStatus = 2;
+
+struct CommandLineOutcome {
+    bool run;    // false: end the program now with status
+    int status;  // 0 after --help or --version, kUsageErrorStatus after a mistake
+};
+
+// The project's help layout and --version flag.
+void setUpCommandLine(CLI::App* app);
+
+// Parses; prints the help, the version or the one-line error itself.
+CommandLineOutcome parseCommandLine(CLI::App* app, int argc, char** argv);
+
+// Prints "PROGRAM: message (see --help)" on standard error; returns kUsageErrorStatus.
+int reportUsageError(const CLI::App& app, const std::string& message);
+
+// The project's version, from the build.
+const char* projectVersion();
+
+// Inner corners of a chessboard: corners per row (columns) and per column (rows).
+struct BoardSize {
+    int columns;
+    int rows;
+};
+constexpr BoardSize kDefaultBoard = {8, 6};
+constexpr int kMaxBoardCorners = 64;
+
+// "WxH" into a board size; false with a reason when it is not a usable board.
+bool parseBoardSize(const std::string& text, BoardSize* board, std::string* error);
+
+// Adds --board WxH (default 8x6) writing into board.
+CLI::Option* addBoardOption(CLI::App* app, BoardSize* board);
+
+#endif

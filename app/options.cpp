@@ -1,0 +1,151 @@
+// options.cpp - the viewer's and arrender's command line on CLI11.
+#include "options.h"
+
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include "ship.h"
+
+namespace {
+
+bool parseCount(const std::string& text, long* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < 0) return false;
+    *value = v;
+    return true;
+}
+
+bool parseKeyName(const std::string& name, KeyAtFrame* key) {
+    struct Named {
+        const char* name;
+        bool special;
+        int code;
+    };
+    static const Named kKeys[] = {{"A", false, 'a'},        {"S", false, 's'},         {"O", false, 'o'},
+                                  {"P", false, 'p'},        {"Left", true, kKeyLeft},  {"Right", true, kKeyRight},
+                                  {"Up", true, kKeyUp},     {"Down", true, kKeyDown}};
+    for (const Named& k : kKeys)
+        if (strcasecmp(name.c_str(), k.name) == 0) {
+            key->special = k.special;
+            key->code = k.code;
+            return true;
+        }
+    return false;
+}
+
+// "N:KEY,N:KEY,..." in any order; presses keep their order within a frame.
+void parseKeys(const std::string& list, std::vector<KeyAtFrame>* keys) {
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        size_t colon = item.find(':');
+        KeyAtFrame key{};
+        if (colon == std::string::npos || !parseCount(item.substr(0, colon), &key.frame) ||
+            !parseKeyName(item.substr(colon + 1), &key))
+            throw CLI::ValidationError("--keys", "bad key press '" + item +
+                                                     "' (expected FRAME:KEY, KEY one of A S O P Left Right Up Down)");
+        keys->push_back(key);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+}
+
+void parseSnapshot(const std::string& text, std::vector<Snapshot>* snapshots) {
+    size_t colon = text.find(':');
+    Snapshot s{};
+    bool last = colon != std::string::npos && text.compare(0, colon, "last") == 0;
+    if (last) s.frame = kLastFrame;
+    if (colon == std::string::npos || (!last && !parseCount(text.substr(0, colon), &s.frame)) ||
+        colon + 1 >= text.size())
+        throw CLI::ValidationError("--snapshot", "bad snapshot '" + text + "' (expected N:FILE.png or last:FILE.png)");
+    s.path = text.substr(colon + 1);
+    snapshots->push_back(s);
+}
+
+// Options that change what the frame loop does: the same in both programs.
+void addFrameLoopOptions(CLI::App* app, ViewerOptions* o) {
+    addBoardOption(app, &o->board);
+    CLI::Option* camera = app->add_option("--camera", o->cameraFile,
+                                          "undistort the video and the corners with this lens model (OpenCV's\n"
+                                          "calibration file, YAML/XML/JSON, or ROS camera-info YAML)")
+                              ->type_name("FILE");
+    app->add_flag("--self-calibrate", o->selfCalibrate,
+                  "find the lens model from the board while running, then switch to it")
+        ->excludes(camera);
+    app->add_option("--save-camera", o->saveCameraFile,
+                    "write the lens model in use to FILE when it changes and at the end")
+        ->type_name("FILE");
+}
+
+void addRecordingOptions(CLI::App* app, RenderOutputs* r) {
+    app->add_option("-o,--video", r->videoPath, "write the composed pictures as an MJPG video")
+        ->type_name("FILE.avi");
+    app->add_option("--poses", r->posesPath,
+                    "one row per frame: frame, found, the camera, reprojection RMS,\n"
+                    "the lens model's fy, cx, cy, milliseconds per stage")
+        ->type_name("FILE.csv");
+    app->add_option_function<std::vector<std::string>>(
+           "--snapshot",
+           [r](const std::vector<std::string>& values) {
+               for (const std::string& v : values) parseSnapshot(v, &r->snapshots);
+           },
+           "the composed picture of frame N, or of the last frame for N = last (repeatable)")
+        ->type_name("N:FILE.png")
+        ->take_all();
+    app->add_option_function<std::vector<std::string>>(
+           "--keys",
+           [r](const std::vector<std::string>& values) {
+               for (const std::string& v : values) parseKeys(v, &r->keys);
+           },
+           "key presses before frame N; KEY is A, S, O, P, Left, Right, Up or Down")
+        ->type_name("\"N:KEY,...\"")
+        ->take_all();
+    app->add_option_function<std::string>(
+           "--frames",
+           [r](const std::string& text) {
+               if (!parseCount(text, &r->frameLimit))
+                   throw CLI::ValidationError("--frames", "bad frame count '" + text + "'");
+           },
+           "stop after N frames")
+        ->type_name("N");
+}
+
+CLI::App* newViewerApp(ViewerProgram program) {
+    if (program == kViewerProgram)
+        return new CLI::App(
+            "Shows a video with a spaceship drawn on the chessboard it finds.\n"
+            "Keys: A/S lower/raise the ship, O/P put it at the board's origin,\n"
+            "Left/Right turn it, Up/Down move it forward/back.",
+            "arviewer");
+    return new CLI::App(
+        "Runs the viewer's frame loop without a window: finds the board, calibrates\n"
+        "the camera and draws the ship on every frame of SOURCE. Frames count from 0.",
+        "arrender");
+}
+
+}  // namespace
+
+CommandLineOutcome parseViewerOptions(ViewerProgram program, int argc, char** argv, ViewerOptions* options) {
+    std::unique_ptr<CLI::App> app(newViewerApp(program));
+    setUpCommandLine(app.get());
+    CLI::Option* source =
+        app->add_option("SOURCE", options->sources,
+                        program == kViewerProgram
+                            ? "a single digit (camera index, default 0) or a video file"
+                            : "a video file, or a single digit for a camera");
+    addFrameLoopOptions(app.get(), options);
+    if (program == kRenderProgram) {
+        source->required()->expected(1);
+        addRecordingOptions(app.get(), &options->render);
+    }
+    return parseCommandLine(app.get(), argc, argv);
+}

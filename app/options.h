@@ -1,0 +1,58 @@
+// options.h - the command line of the viewer and of arrender, its windowless
+// twin: one record and one definition for both, so that an option exists in
+// both programs or in neither (arrender's recording options excepted).
+//
+// arviewer [SOURCE] [options]      SOURCE: nothing (camera 0), one digit (that
+//                                  camera) or a video file; a second SOURCE is
+//                                  the capture error, as an unopenable one.
+// arrender SOURCE [options] [-o out.avi] [--poses poses.csv]
+//          [--snapshot N:file.png]... [--keys "N:KEY,..."] [--frames N]
+//
+// Usage:
+//     ViewerOptions options;
+//     CommandLineOutcome outcome = parseViewerOptions(kViewerProgram, argc, argv, &options);
+//     if (!outcome.run) return outcome.status;
+#ifndef APP_OPTIONS_H
+#define APP_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+
+struct Snapshot {
+    long frame;  // kLastFrame: whichever frame comes last
+    std::string path;
+};
+constexpr long kLastFrame = -1;
+
+// A key press as the viewer's keyboard callbacks receive it.
+struct KeyAtFrame {
+    long frame;
+    bool special;  // true: a special-key code, false: a character
+    int code;
+};
+
+// What arrender keeps of the frames it draws.
+struct RenderOutputs {
+    std::string videoPath;  // empty: no video written
+    std::string posesPath;  // empty: no poses written
+    std::vector<Snapshot> snapshots;
+    std::vector<KeyAtFrame> keys;
+    long frameLimit = -1;  // -1: every frame of the source
+};
+
+struct ViewerOptions {
+    std::vector<std::string> sources;  // as given: none, one, or (an error) more
+    BoardSize board = kDefaultBoard;
+    std::string cameraFile;      // --camera: the lens model to undistort with
+    bool selfCalibrate = false;  // --self-calibrate: find the lens model while running
+    std::string saveCameraFile;  // --save-camera: where the lens model in use is written
+    RenderOutputs render;        // arrender only
+};
+
+enum ViewerProgram { kViewerProgram, kRenderProgram };
+
+CommandLineOutcome parseViewerOptions(ViewerProgram program, int argc, char** argv, ViewerOptions* options);
+
+#endif
