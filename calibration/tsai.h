@@ -67,6 +67,14 @@ void tsaiOGLModelViewMatrix(const double* T, const double* R, double* m);
 void tsaiOGLProjectionMatrix(double f, double zNear, double zFar, int width, int height,
                              double* m);
 
+/* The same for focal lengths fx, fy and a principal point (cx, cy) in pixels
+   from the top-left pixel's centre (OpenCV's camera matrix): the image point
+   (fx.xc/zc + cx, fy.yc/zc + cy) lands where tsaiOGLProjectionMatrix puts
+   (f.xc/zc + width/2, f.yc/zc + height/2), halves in integer division. With
+   fx = fy = f, cx = width/2 and cy = height/2 the two matrices are equal. */
+void tsaiOGLProjectionMatrixK(double fx, double fy, double cx, double cy, double zNear,
+                              double zFar, int width, int height, double* m);
+
 /* Fits the plane-to-image homography of n correspondences and writes an
    nx x ny grid over the rectangle the world points span (world X in the outer
    loop: entry k = i.ny + j). Returns 1 when written, 0 when no homography was
