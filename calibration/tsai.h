@@ -18,10 +18,15 @@
      frames with their third axis reversed.
 
    Limits: a calibration takes 5 to 64 points, tsaiBuildNewData 4 to 129; other
-   counts are rejected with result 0 and the outputs untouched. A result of 1
-   always comes with finite outputs. Nothing is allocated, nothing is printed.
-   The two calibration operations share private module storage and must not
-   run on two threads at once; every other operation may.
+   counts are rejected with result 0 and the outputs untouched.
+   Every operation that returns a result (1 success, 0 failure) returns 0
+   with nothing written when any number it reads is NaN or infinite, and
+   returns 1 only with every output finite. The operations without a result
+   (projection, back-projection, the OpenGL matrices) compute without checks:
+   a point at zc = 0, f = 0 or zNear = zFar give IEEE infinities or NaNs.
+   Nothing is allocated, nothing is printed. The two calibration operations
+   share private module storage and must not run on two threads at once;
+   every other operation may.
 
    Usage:
        double f, T[3], R[9], mv[16], proj[16];
@@ -67,10 +72,19 @@ void tsaiOGLModelViewMatrix(const double* T, const double* R, double* m);
 void tsaiOGLProjectionMatrix(double f, double zNear, double zFar, int width, int height,
                              double* m);
 
+/* The same for focal lengths fx, fy and a principal point (cx, cy) in pixels
+   from the top-left pixel's centre (OpenCV's camera matrix): the image point
+   (fx.xc/zc + cx, fy.yc/zc + cy) lands where tsaiOGLProjectionMatrix puts
+   (f.xc/zc + width/2, f.yc/zc + height/2), halves in integer division. With
+   fx = fy = f, cx = width/2 and cy = height/2 the two matrices are equal. */
+void tsaiOGLProjectionMatrixK(double fx, double fy, double cx, double cy, double zNear,
+                              double zFar, int width, int height, double* m);
+
 /* Fits the plane-to-image homography of n correspondences and writes an
    nx x ny grid over the rectangle the world points span (world X in the outer
-   loop: entry k = i.ny + j). Returns 1 when written, 0 when no homography was
-   found (outputs untouched). */
+   loop: entry k = i.ny + j). Returns 1 when written, 0 with the outputs
+   untouched when no homography was found or a grid point has no finite image
+   (it lies on the homography's line at infinity). */
 int tsaiBuildNewData(int n, const double* worldX, const double* worldY,
                      const double* imageX, const double* imageY, int nx, int ny,
                      double* gridWorldX, double* gridWorldY,
