@@ -84,6 +84,7 @@ void addFrameLoopOptions(CLI::App* app, ViewerOptions* o) {
     app->add_option("--save-camera", o->saveCameraFile,
                     "write the lens model in use to FILE when it changes and at the end")
         ->type_name("FILE");
+    app->add_flag("--hud", o->hud, "show the frame rate, the board's state and f in a corner of the picture");
 }
 
 void addRecordingOptions(CLI::App* app, RenderOutputs* r) {
@@ -146,6 +147,8 @@ CommandLineOutcome parseViewerOptions(ViewerProgram program, int argc, char** ar
     if (program == kRenderProgram) {
         source->required()->expected(1);
         addRecordingOptions(app.get(), &options->render);
+    } else {
+        app->add_flag("--fast", options->fast, "play a video file as fast as frames come, not at its own rate");
     }
     return parseCommandLine(app.get(), argc, argv);
 }

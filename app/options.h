@@ -48,6 +48,8 @@ struct ViewerOptions {
     std::string cameraFile;      // --camera: the lens model to undistort with
     bool selfCalibrate = false;  // --self-calibrate: find the lens model while running
     std::string saveCameraFile;  // --save-camera: where the lens model in use is written
+    bool hud = false;            // --hud: frame rate, board state and f in the picture
+    bool fast = false;           // --fast: the viewer plays a file as fast as it can
     RenderOutputs render;        // arrender only
 };
 

@@ -4,21 +4,20 @@
 #include <GL/gl.h>
 
 #include "buildings.h"
+#include "camera_file.h"
 #include "state.h"
 #include "tracking.h"
 
 namespace {
 
-constexpr int kBoardCornersPerRow = 8;
-constexpr int kBoardCornersPerColumn = 6;
 constexpr double kSquareSize = 1.0;  // board units
 constexpr double kNearDistance = 1.0, kFarDistance = 100.0;  // board units
 
 }  // namespace
 
-void initRecords() {
+void initRecords(BoardSize board) {
     setBuildingCorners();
-    chess.patternSize = cv::Size(kBoardCornersPerRow, kBoardCornersPerColumn);
+    chess.patternSize = cv::Size(board.columns, board.rows);
     chess.originX = 0.0;
     chess.originY = 0.0;
     chess.squareSize = kSquareSize;
@@ -26,6 +25,21 @@ void initRecords() {
     camera.calibrated = false;
     camera.zNear = kNearDistance;
     camera.zFar = kFarDistance;
+}
+
+bool setUpCamera(const std::string& cameraFile, int width, int height, std::string* error) {
+    camera.cx = width / 2;
+    camera.cy = height / 2;
+    if (cameraFile.empty()) return true;
+    CameraModel model;
+    if (!readCameraFile(cameraFile, width, height, &model, error)) return false;
+    if (!setUpLens(model, width, height, &lens)) {
+        *error = cameraFile + ": the lens model does not fit a " + std::to_string(width) + " x " +
+                 std::to_string(height) + " picture";
+        return false;
+    }
+    useLensModel(model, &camera);
+    return true;
 }
 
 void setUpLighting() {

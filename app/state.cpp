@@ -4,6 +4,7 @@
 Movie movie = {};
 Chess chess = {};
 Camera camera = {};
+Lens lens = {};
 Point3d predio1[8] = {};
 Point3d predio2[8] = {};
 obj_type object = {};

@@ -3,11 +3,13 @@
 
 #include <GL/gl.h>
 
+#include "lens.h"
 #include "tsai.h"
 
 namespace {
 
 constexpr float kAxisLineWidth = 1.8f;
+constexpr float kUpAxisLength = 7.5f;  // board units
 
 bool detectBoard(const cv::Mat& frame, Chess* board) {
     // Reused between frames: the detector only resizes it.
@@ -32,6 +34,19 @@ void centreCorners(Chess* board, int width, int height) {
     }
 }
 
+// Image coordinates in the lens model's pinhole camera, from its principal
+// point. The calibration knows one focal length: y is scaled from fy to fx,
+// and the projection scales it back.
+void undistortBoardCorners(Chess* board, Lens* l) {
+    cv::Point2d undistorted[kMaxCorners];
+    undistortCorners(l, board->corners, board->cornerCount, undistorted);
+    const CameraModel& m = l->model;
+    for (int k = 0; k < board->cornerCount; ++k) {
+        board->imageX[k] = undistorted[k].x - m.cx;
+        board->imageY[k] = (undistorted[k].y - m.cy) * (m.fx / m.fy);
+    }
+}
+
 // Full calibration until one succeeds, then the pose with that focal length.
 // The camera record changes only when the calibration succeeds.
 bool calibrateCamera(const Chess& board, Camera* cam) {
@@ -51,7 +66,15 @@ bool calibrateCamera(const Chess& board, Camera* cam) {
 
 void buildCameraMatrices(Camera* cam, int width, int height) {
     tsaiOGLModelViewMatrix(cam->T, cam->R, cam->modelView);
+    if (cam->lensModel) {
+        tsaiOGLProjectionMatrixK(cam->f, cam->fy, cam->cx, cam->cy, cam->zNear, cam->zFar, width, height,
+                                 cam->projection);
+        return;
+    }
     tsaiOGLProjectionMatrix(cam->f, cam->zNear, cam->zFar, width, height, cam->projection);
+    cam->fy = cam->f;
+    cam->cx = width / 2;
+    cam->cy = height / 2;
 }
 
 // The calibration's image y grows with the stored row, which is drawn
@@ -87,8 +110,18 @@ int initChessWordCoords(Chess* board) {
 
 void trackBoard() {
     if (!detectBoard(movie.frame, &chess)) return;
-    centreCorners(&chess, movie.width, movie.height);
+    if (lens.active) undistortBoardCorners(&chess, &lens);
+    else centreCorners(&chess, movie.width, movie.height);
     if (calibrateCamera(chess, &camera)) buildCameraMatrices(&camera, movie.width, movie.height);
+}
+
+void useLensModel(const CameraModel& model, Camera* cam) {
+    cam->calibrated = true;
+    cam->lensModel = true;
+    cam->f = model.fx;
+    cam->fy = model.fy;
+    cam->cx = model.cx;
+    cam->cy = model.cy;
 }
 
 void loadCameraMatrices() {
@@ -103,10 +136,11 @@ void loadCameraMatrices() {
     glScalef(1.0f, 1.0f, -1.0f);
 }
 
+// x spans a row of corners, z a column of them.
 void drawAxes() {
     glDisable(GL_LIGHTING);  // plain colours; the frame's last stage turns it back on
     glLineWidth(kAxisLineWidth);
-    drawAxis(0.0f, 0.0f, 1.0f, 7.0f, 0.0f, 0.0f);
-    drawAxis(0.0f, 1.0f, 0.0f, 0.0f, 7.5f, 0.0f);
-    drawAxis(1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 5.0f);
+    drawAxis(0.0f, 0.0f, 1.0f, static_cast<float>(chess.patternSize.width - 1), 0.0f, 0.0f);
+    drawAxis(0.0f, 1.0f, 0.0f, 0.0f, kUpAxisLength, 0.0f);
+    drawAxis(1.0f, 0.0f, 0.0f, 0.0f, 0.0f, static_cast<float>(chess.patternSize.height - 1));
 }

@@ -13,6 +13,7 @@
 #ifndef APP_TRACKING_H
 #define APP_TRACKING_H
 
+#include "camera_file.h"
 #include "state.h"
 
 #include <opencv2/calib3d.hpp>
@@ -30,10 +31,15 @@ int initChessWordCoords(Chess* chess);
 // matrices. A failed calibration changes nothing.
 void trackBoard();
 
+// From now on the camera is the lens model's pinhole camera (f = fx, fy, cx,
+// cy) and every sighting calibrates the pose only.
+void useLensModel(const CameraModel& model, Camera* cam);
+
 // Display stage: the camera's projection and modelview, then the board frame.
 void loadCameraMatrices();
 
-// Display stage: the board's axes, x blue (7 long), y green (7.5), z red (5).
+// Display stage: the board's axes, x blue along the first row of corners
+// (7 long on the 8 x 6 board), y green (7.5), z red along the first column (5).
 void drawAxes();
 
 #endif
