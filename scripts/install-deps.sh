@@ -18,6 +18,8 @@ packages=(
   libx11-dev libegl-dev x11-utils x11-apps imagemagick xdotool
   # command lines of every program
   libcli11-dev
+  # camera files: ROS camera-info YAML; OpenCV's sample camera files for the tests
+  libyaml-cpp-dev opencv-doc
 )
 
 missing=()
