@@ -1,0 +1,81 @@
+// lens_calibration.h - the lens (focal lengths, principal point, distortion
+// k1 k2 p1 p2 k3) from several views of the board, with OpenCV's
+// calibrateCamera; views whose error stands out are dropped and the lens
+// calibrated again; and a test of whether the result can be trusted.
+//
+// The board is the pattern's corner grid with unit squares (the lens does
+// not depend on the square's size). A view is the whole pattern's corners in
+// the detector's order, pixels of the picture.
+//
+// Limits: 5 to kMaxCalibrationViews views; the tangential terms and k3 are
+// always estimated (k4..k6 are not). calibrateLens takes about 50 ms for 10
+// views and 300 ms for 25 (two cores), more when views are dropped.
+// Threads: nothing here keeps state or calls the Tsai calibration; every
+// function may run on any thread, e.g. a worker of the viewer.
+//
+// Usage:
+//     LensCalibration lens;
+//     if (calibrateLens(views, nullptr, &lens, &error) && calibrationTrustworthy(lens, nullptr)) use(lens.camera);
+#ifndef APP_LENS_CALIBRATION_H
+#define APP_LENS_CALIBRATION_H
+
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "calibration_views.h"
+#include "camera_file.h"
+
+constexpr int kMinCalibrationViews = 5;
+
+// Trustworthy calibrations (see calibrationTrustworthy), measured on rendered
+// sweeps of a distorted lens (README, calibrating a camera).
+constexpr int kTrustMinViews = 10;
+constexpr double kTrustMaxRms = 0.5;               // px
+constexpr double kTrustMaxFocalSpread = 0.01;      // 1.96 sigma of fx, fy over their value
+constexpr double kTrustMaxCentreSpread = 0.015;    // 1.96 sigma of cx, cy over the picture's larger side
+constexpr double kTrustMinCoverage = 0.5;          // fraction of the picture's cells seen
+
+// Optional starting point: without one, OpenCV's own estimate (from the
+// views' homographies, principal point at the centre) starts the search.
+struct LensGuess {
+    double f;  // pixels, both axes; principal point at the picture's centre
+};
+
+struct LensCalibration {
+    CameraModel camera;  // fx fy cx cy, k1 k2 p1 p2 k3 (distortionCount 5), rms, views, board
+    double rms;          // px, over every corner of the kept views
+    std::vector<double> viewErrors;  // px RMS per given view, dropped ones with the final lens too
+    std::vector<bool> kept;          // per given view: used by the final calibration
+    int keptCount;
+    double deviationFx, deviationFy, deviationCx, deviationCy;  // standard deviations, px
+    double distortionDeviations[5];                            // k1 k2 p1 p2 k3
+    double coverage;  // fraction of the picture's coverage cells holding a kept corner
+    bool monotone;    // the radial distortion folds nowhere inside the picture
+};
+
+// Calibrates from views of a pattern (inner corners per row, per column) in
+// pictures of the given size. False with one line in *error when there are
+// under kMinCalibrationViews usable views or the calibration fails; true
+// comes with finite figures.
+bool calibrateLens(const std::vector<std::vector<cv::Point2f>>& views, cv::Size pattern, cv::Size picture,
+                   const LensGuess* guess, LensCalibration* result, std::string* error);
+
+// The same over a view collection's kept views (in collection order).
+bool calibrateLens(const ViewCollection& views, const LensGuess* guess, LensCalibration* result,
+                   std::string* error);
+
+// True when the calibration can replace a camera model: at least
+// kTrustMinViews views kept, RMS under kTrustMaxRms, the 95 % intervals of
+// fx, fy, cx, cy narrow (kTrustMaxFocalSpread, kTrustMaxCentreSpread), at
+// least kTrustMinCoverage of the picture seen, and no fold of the lens inside
+// the picture. Otherwise false, with the first failed test in *why
+// (optional).
+bool calibrationTrustworthy(const LensCalibration& calibration, std::string* why);
+
+// Whether the radial part of the model, k1 k2 k3, maps radii one-to-one out
+// to the farthest corner of its picture.
+bool radialDistortionMonotone(const CameraModel& camera);
+
+#endif
