@@ -161,7 +161,7 @@ int startUp(const ViewerOptions& options, OffscreenGL* gl) {
         return fail(kRunError, "cannot open video source " + options.sources.front());
     initRecords(options.board);
     std::string error;
-    if (!setUpCamera(options.cameraFile, movie.width, movie.height, &error)) return fail(kRunError, error);
+    if (!setUpCamera(options, movie.width, movie.height, kCalibrateInLoop, &error)) return fail(kRunError, error);
     if (!allocatePixelBuffer(&movie)) return fail(kRunError, "not enough memory for the video frames");
     if (!createOffscreenGL(movie.width, movie.height, gl)) return fail(kRunError, "no OpenGL context");
     setUpLighting();
@@ -186,6 +186,7 @@ int main(int argc, char** argv) {
         return fail(kRunError, error);
     bool rendered = renderFrames(options.render, &recording, &error);
     stopAcquisition();
+    if (rendered && !finishCamera(&error)) rendered = false;
     bool closed = closeRecording(&recording, rendered, &error);
     destroyOffscreenGL(&gl);
     if (!rendered || !closed) return fail(kRunError, error);

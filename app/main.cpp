@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     initRecords(options.board);
     if (!readVideoSize(&movie)) return failStartUp("Could not initialize capturing...");
     std::string error;
-    if (!setUpCamera(options.cameraFile, movie.width, movie.height, &error)) return failOptions(error);
+    if (!setUpCamera(options, movie.width, movie.height, kCalibrateOnWorker, &error)) return failOptions(error);
     if (!allocatePixelBuffer(&movie)) return failStartUp("arviewer: not enough memory for the video frames");
     std::printf("width=%d height=%d\n", movie.width, movie.height);
     std::fflush(stdout);
@@ -151,5 +151,6 @@ int main(int argc, char** argv) {
     glutSpecialFunc(onSpecialKey);
     glutMainLoop();
     stopAcquisition();
+    if (!finishCamera(&error)) std::fprintf(stderr, "arviewer: %s\n", error.c_str());
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "buildings.h"
 #include "camera_file.h"
+#include "lens_switch.h"
 #include "state.h"
 #include "tracking.h"
 
@@ -27,19 +28,27 @@ void initRecords(BoardSize board) {
     camera.zFar = kFarDistance;
 }
 
-bool setUpCamera(const std::string& cameraFile, int width, int height, std::string* error) {
+bool setUpCamera(const ViewerOptions& options, int width, int height, SelfCalibrationWork work,
+                 std::string* error) {
     camera.cx = width / 2;
     camera.cy = height / 2;
-    if (cameraFile.empty()) return true;
+    saveCameraTo(options.saveCameraFile);
+    if (options.selfCalibrate) startSelfCalibration(cv::Size(width, height), chess.patternSize, work);
+    if (options.cameraFile.empty()) return true;
     CameraModel model;
-    if (!readCameraFile(cameraFile, width, height, &model, error)) return false;
+    if (!readCameraFile(options.cameraFile, width, height, &model, error)) return false;
     if (!setUpLens(model, width, height, &lens)) {
-        *error = cameraFile + ": the lens model does not fit a " + std::to_string(width) + " x " +
+        *error = options.cameraFile + ": the lens model does not fit a " + std::to_string(width) + " x " +
                  std::to_string(height) + " picture";
         return false;
     }
     useLensModel(model, &camera);
     return true;
+}
+
+bool finishCamera(std::string* error) {
+    stopSelfCalibration();
+    return saveCameraInUse(error);
 }
 
 void setUpLighting() {

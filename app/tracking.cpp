@@ -4,6 +4,8 @@
 #include <GL/gl.h>
 
 #include "lens.h"
+#include "lens_switch.h"
+#include "self_calibration.h"
 #include "tsai.h"
 
 namespace {
@@ -109,7 +111,12 @@ int initChessWordCoords(Chess* board) {
 }
 
 void trackBoard() {
-    if (!detectBoard(movie.frame, &chess)) return;
+    static long frameIndex = 0;  // for the self-calibration's views
+    switchToTrustedLens();
+    bool found = detectBoard(movie.frame, &chess);
+    if (found) offerBoardView(movie.frame, chess.corners, chess.cornerCount, frameIndex);
+    ++frameIndex;
+    if (!found) return;
     if (lens.active) undistortBoardCorners(&chess, &lens);
     else centreCorners(&chess, movie.width, movie.height);
     if (calibrateCamera(chess, &camera)) buildCameraMatrices(&camera, movie.width, movie.height);
