@@ -55,7 +55,10 @@ void (*hudStage)() = noHud;
 
 }  // namespace
 
-void chooseFrameStages(const ViewerOptions& options) { hudStage = options.hud ? drawHud : noHud; }
+void chooseFrameStages(const ViewerOptions& options) {
+    hudStage = options.hud ? drawHud : noHud;
+    chooseTrackingSteps(options);
+}
 
 bool acquireNextFrame(StageTimes* t) { return timed(idleSlot(t, kAcquireStage), acquireFrame); }
 

@@ -84,6 +84,8 @@ void addFrameLoopOptions(CLI::App* app, ViewerOptions* o) {
     app->add_option("--save-camera", o->saveCameraFile,
                     "write the lens model in use to FILE when it changes and at the end")
         ->type_name("FILE");
+    app->add_flag("--refine", o->refine,
+                  "refine every calibration to the least reprojection error (pose, and f at the first)");
     app->add_flag("--hud", o->hud, "show the frame rate, the board's state and f in a corner of the picture");
 }
 

@@ -50,6 +50,7 @@ struct ViewerOptions {
     std::string saveCameraFile;  // --save-camera: where the lens model in use is written
     bool hud = false;            // --hud: frame rate, board state and f in the picture
     bool fast = false;           // --fast: the viewer plays a file as fast as it can
+    bool refine = false;         // --refine: every calibration refined to the least reprojection error
     RenderOutputs render;        // arrender only
 };
 

@@ -49,6 +49,21 @@ void undistortBoardCorners(Chess* board, Lens* l) {
     }
 }
 
+void noRefinement(const Chess&, bool, double*, double*, double*) {}
+
+// The linear calibration's camera brought to the least reprojection error:
+// the pose, and f too on a full calibration. Where the refinement fails (a
+// face-on board leaves f open) the linear camera stands.
+void refineCamera(const Chess& board, bool fullCalibration, double* f, double* T, double* R) {
+    if (fullCalibration)
+        tsaiRefineCalibration(board.cornerCount, board.worldX, board.worldY, board.imageX, board.imageY, f, T, R);
+    else
+        tsaiRefinePose(board.cornerCount, board.worldX, board.worldY, board.imageX, board.imageY, *f, T, R);
+}
+
+// Chosen at start-up: --refine.
+void (*refineLinearCamera)(const Chess&, bool, double*, double*, double*) = noRefinement;
+
 // Full calibration until one succeeds, then the pose with that focal length.
 // The camera record changes only when the calibration succeeds.
 bool calibrateCamera(const Chess& board, Camera* cam) {
@@ -59,6 +74,7 @@ bool calibrateCamera(const Chess& board, Camera* cam) {
                  : tsaiCalibration2D(board.cornerCount, board.worldX, board.worldY, board.imageX,
                                      board.imageY, &f, T, R);
     if (!ok) return false;
+    refineLinearCamera(board, !cam->calibrated, &f, T, R);
     cam->f = f;
     for (int i = 0; i < 3; ++i) cam->T[i] = T[i];
     for (int i = 0; i < 9; ++i) cam->R[i] = R[i];
@@ -99,6 +115,10 @@ void drawAxis(float r, float g, float b, float x, float y, float z) {
 }
 
 }  // namespace
+
+void chooseTrackingSteps(const ViewerOptions& options) {
+    refineLinearCamera = options.refine ? refineCamera : noRefinement;
+}
 
 int initChessWordCoords(Chess* board) {
     for (int i = 0; i < board->patternSize.height; ++i)

@@ -14,6 +14,7 @@
 #define APP_TRACKING_H
 
 #include "camera_file.h"
+#include "options.h"
 #include "state.h"
 
 #include <opencv2/calib3d.hpp>
@@ -21,6 +22,9 @@
 // Adaptive thresholding, plus the detector's quick pre-check, which rejects a
 // frame without a board in a few milliseconds instead of a full search.
 constexpr int kBoardDetectorFlags = cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_FAST_CHECK;
+
+// The optional steps the options ask for: --refine.
+void chooseTrackingSteps(const ViewerOptions& options);
 
 // worldX[k] = j.squareSize + originX, worldY[k] = i.squareSize + originY for
 // corner k = i.width + j. Always returns 0.
