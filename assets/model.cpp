@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -41,8 +42,9 @@ bool checkFile(const std::string& path) {
         fail(path, "not a regular file");
         return false;
     }
-    if (static_cast<long long>(fs::file_size(path, error)) > kMaxModelFileBytes || error) {
-        fail(path, "too large for a model");
+    const std::uintmax_t bytes = fs::file_size(path, error);
+    if (error || bytes > static_cast<std::uintmax_t>(kMaxModelFileBytes)) {
+        fail(path, error ? "size unknown" : "too large for a model");
         return false;
     }
     return true;
