@@ -162,10 +162,11 @@ int startUp(const ViewerOptions& options, OffscreenGL* gl) {
     initRecords(options.board);
     std::string error;
     if (!setUpCamera(options, movie.width, movie.height, kCalibrateInLoop, &error)) return fail(kRunError, error);
+    if (!setUpScene(options, &error)) return error.empty() ? kRunError : fail(kRunError, error);
     if (!allocatePixelBuffer(&movie)) return fail(kRunError, "not enough memory for the video frames");
     if (!createOffscreenGL(movie.width, movie.height, gl)) return fail(kRunError, "no OpenGL context");
     setUpLighting();
-    if (!loadShipQuietly()) return fail(kRunError, "cannot load the ship's texture spaceshiptexture.bmp");
+    if (!loadShipQuietly()) return fail(kRunError, "cannot load the model's texture");
     chooseFrameStages(options);
     startAcquisition(&movie);
     return 0;

@@ -49,14 +49,17 @@ void convertFrame() {
 
 void finishPicture() { glEnable(GL_LIGHTING); }
 
-void noHud() {}
+void nothing() {}
 
-void (*hudStage)() = noHud;
+// Chosen at start-up: --hud, and the scene's axes.
+void (*hudStage)() = nothing;
+void (*axesStage)() = drawAxes;
 
 }  // namespace
 
 void chooseFrameStages(const ViewerOptions& options) {
-    hudStage = options.hud ? drawHud : noHud;
+    hudStage = options.hud ? drawHud : nothing;
+    axesStage = scene.axes ? drawAxes : nothing;
     chooseTrackingSteps(options);
 }
 
@@ -80,7 +83,7 @@ void runDisplayStages(StageTimes* t) {
     timed(displaySlot(t, kBuildingsStage), drawPhantomBuildings);
     timed(displaySlot(t, kVideoStage), drawVideoBackground);
     timed(displaySlot(t, kShipStage), drawShip);
-    timed(displaySlot(t, kAxesStage), drawAxes);
+    timed(displaySlot(t, kAxesStage), axesStage);
     timed(displaySlot(t, kHudStage), hudStage);
     timed(displaySlot(t, kFinishStage), finishPicture);
 }

@@ -115,7 +115,7 @@ int failStartUp(const char* message) {
 
 // An option's file that cannot be used, found before any window opens.
 int failOptions(const std::string& message) {
-    std::fprintf(stderr, "arviewer: %s\n", message.c_str());
+    if (!message.empty()) std::fprintf(stderr, "arviewer: %s\n", message.c_str());
     return kBadOptionFile;
 }
 
@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
     if (!readVideoSize(&movie)) return failStartUp("Could not initialize capturing...");
     std::string error;
     if (!setUpCamera(options, movie.width, movie.height, kCalibrateOnWorker, &error)) return failOptions(error);
+    if (!setUpScene(options, &error)) return failOptions(error);
     if (!allocatePixelBuffer(&movie)) return failStartUp("arviewer: not enough memory for the video frames");
     std::printf("width=%d height=%d\n", movie.width, movie.height);
     std::fflush(stdout);

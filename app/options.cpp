@@ -84,6 +84,14 @@ void addFrameLoopOptions(CLI::App* app, ViewerOptions* o) {
     app->add_option("--save-camera", o->saveCameraFile,
                     "write the lens model in use to FILE when it changes and at the end")
         ->type_name("FILE");
+    CLI::Option* scene =
+        app->add_option("--scene", o->sceneFile, "what is drawn on the board: occluders and model (YAML)")
+            ->type_name("FILE");
+    app->add_option("--model", o->modelFile,
+                    "show this model (OBJ, glTF, GLB, PLY, DAE, FBX, ...) standing on the board,\n"
+                    "3 squares across, steered with the ship's keys; no occluders")
+        ->type_name("FILE")
+        ->excludes(scene);
     app->add_flag("--refine", o->refine,
                   "refine every calibration to the least reprojection error (pose, and f at the first)");
     app->add_flag("--hud", o->hud, "show the frame rate, the board's state and f in a corner of the picture");

@@ -51,6 +51,8 @@ struct ViewerOptions {
     bool hud = false;            // --hud: frame rate, board state and f in the picture
     bool fast = false;           // --fast: the viewer plays a file as fast as it can
     bool refine = false;         // --refine: every calibration refined to the least reprojection error
+    std::string sceneFile;       // --scene: the occluders and the model, instead of the built-in scene
+    std::string modelFile;       // --model: the built-in scene without occluders, with this model
     RenderOutputs render;        // arrender only
 };
 

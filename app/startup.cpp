@@ -6,6 +6,7 @@
 #include "buildings.h"
 #include "camera_file.h"
 #include "lens_switch.h"
+#include "ship.h"
 #include "state.h"
 #include "tracking.h"
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr double kSquareSize = 1.0;  // board units
 constexpr double kNearDistance = 1.0, kFarDistance = 100.0;  // board units
+constexpr double kStandingModelSize = 3.0;                   // squares, its largest side
 
 }  // namespace
 
@@ -44,6 +46,18 @@ bool setUpCamera(const ViewerOptions& options, int width, int height, SelfCalibr
     }
     useLensModel(model, &camera);
     return true;
+}
+
+bool setUpScene(const ViewerOptions& options, std::string* error) {
+    if (!options.sceneFile.empty() && !readSceneFile(options.sceneFile, &scene, error)) return false;
+    if (!options.modelFile.empty()) {
+        scene.occluders.clear();
+        ScenePoint boardCentre = {(chess.patternSize.width - 1) / 2.0, 0.0, (chess.patternSize.height - 1) / 2.0};
+        error->clear();
+        if (!setUpStandingModel(options.modelFile, kStandingModelSize, boardCentre, &scene.model)) return false;
+    }
+    error->clear();
+    return setUpShip(scene.model);
 }
 
 bool finishCamera(std::string* error) {

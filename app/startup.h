@@ -27,6 +27,12 @@ void initRecords(BoardSize board = kDefaultBoard);
 bool setUpCamera(const ViewerOptions& options, int width, int height, SelfCalibrationWork work,
                  std::string* error);
 
+// The scene: the built-in one, a --scene file's, or the built-in one without
+// occluders and with the --model standing on the board; the model's start
+// pose, and a model in another format than 3DS read. False, with a reason
+// (empty when the model loader has printed its own), when it cannot be used.
+bool setUpScene(const ViewerOptions& options, std::string* error);
+
 // The end of a run: the lens search stopped, the lens in use saved. False,
 // with a reason, when the --save-camera file could not be written.
 bool finishCamera(std::string* error);

@@ -7,6 +7,7 @@ Camera camera = {};
 Lens lens = {};
 Point3d predio1[8] = {};
 Point3d predio2[8] = {};
+Scene scene = builtInScene();
 obj_type object = {};
 
 double rotation_z = 180.0;

@@ -18,6 +18,7 @@
 
 #include "3dsloader.h"
 #include "lens.h"
+#include "scene.h"
 
 // Corners the board arrays can hold; the 8 x 6 board uses 48.
 constexpr int kMaxCorners = 100;
@@ -77,6 +78,7 @@ extern Camera camera;
 extern Lens lens;  // the lens model in use, if any
 extern Point3d predio1[8];
 extern Point3d predio2[8];
+extern Scene scene;  // the occluders and the model drawn on the board
 extern obj_type object;  // the ship's mesh
 
 // The ship's pose: heading in degrees, translation in the ship's scaled frame.
