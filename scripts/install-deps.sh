@@ -20,6 +20,8 @@ packages=(
   fluxbox
   # command lines of every program
   libcli11-dev
+  # make_board draws with cairo; its tests rasterise and measure the PDF
+  libcairo2-dev poppler-utils
 )
 
 missing=()
