@@ -12,10 +12,11 @@
 // place, so they print crisp) and its pHYs chunk records the resolution.
 //
 // Limits: squares 2 to 500 mm; paper sides up to 5000 mm (PDF's page limit is
-// about 5080 mm); PNG 50 to 1200 dpi and at most 100 million pixels. A board
-// that does not fit, a bad value or an unknown extension: one line on standard
-// error, status 2, no file. The file is written beside its final name and
-// renamed once complete, so a failed run never leaves a partial file there.
+// about 5080 mm); PNG 50 to 1200 dpi, at most 100 million pixels and 32767 a
+// side. A board that does not fit, a bad value or an unknown extension: one
+// line on standard error, status 2, no file. The file is written beside its
+// final name and renamed once complete, so a failed run never leaves a partial
+// file there.
 //
 // Usage:
 //     make_board -o board.pdf                  # 8 x 6 inner corners, 19 mm squares, A4
@@ -53,6 +54,7 @@ constexpr double kMinSquareMm = 2.0, kMaxSquareMm = 500.0;
 constexpr double kMaxPaperSideMm = 5000.0;
 constexpr int kDefaultDpi = 300, kMinDpi = 50, kMaxDpi = 1200;
 constexpr double kMaxPngPixels = 100e6;  // 400 MB of picture in memory
+constexpr int kMaxPngSide = 32767;       // cairo's limit for a picture
 constexpr int kMarginSquares = 1;        // white around the squares, at least, each side
 
 // The caption starts half a square below the squares and is at most 0.35 of
@@ -154,7 +156,7 @@ void addOptions(CLI::App* app, BoardRequest* r) {
                                                               formatMm(kMinSquareMm) + " to " +
                                                               formatMm(kMaxSquareMm) + " mm, not '" + text + "'");
            },
-           "side of a square in millimetres (default 19)")
+           "side of a square in millimetres, 2 to 500 (default 19)")
         ->type_name("MM");
     app->add_option_function<std::string>(
            "--paper",
@@ -174,7 +176,7 @@ void addOptions(CLI::App* app, BoardRequest* r) {
                                                            std::to_string(kMaxDpi) + ", not '" + text + "'");
                r->dpi = static_cast<int>(dpi);
            },
-           "pixels per inch of a PNG (default 300)")
+           "pixels per inch of a PNG, 50 to 1200 (default 300)")
         ->type_name("N");
 }
 
@@ -321,10 +323,11 @@ void pngSize(const BoardRequest& r, const PageLayout& page, int* width, int* hei
 bool checkPngSize(const BoardRequest& r, const PageLayout& page, std::string* error) {
     int width = 0, height = 0;
     pngSize(r, page, &width, &height);
-    if (static_cast<double>(width) * height <= kMaxPngPixels) return true;
+    if (static_cast<double>(width) * height <= kMaxPngPixels && width <= kMaxPngSide && height <= kMaxPngSide)
+        return true;
     *error = "a " + r.paper.name + " page at " + std::to_string(r.dpi) + " dpi is " + std::to_string(width) +
              " x " + std::to_string(height) + " pixels, above " + formatMm(kMaxPngPixels / 1e6) +
-             " million; lower --dpi or write a PDF";
+             " million or " + std::to_string(kMaxPngSide) + " a side; lower --dpi or write a PDF";
     return false;
 }
 

@@ -304,6 +304,7 @@ TEST_F(MakeBoard, RefusalsAreOneLineWithoutAFile) {
         "--paper x297mm" + pdf, "--paper 6000x297mm" + pdf,
         "--dpi 10" + png, "--dpi 5000" + png, "--dpi 150.5" + png, "--dpi 150" + pdf,
         "--paper 1000x1000mm --dpi 600" + png,  // 558 million pixels
+        "--paper 3000x50mm --square 5 --dpi 300" + png,  // 35433 pixels wide
         "--board 8x8" + pdf, "--board 8" + pdf,
         "-o " + (dir / "board.jpg").string(), "-o " + (dir / "board").string(), "", "--colour red" + pdf,
     };
