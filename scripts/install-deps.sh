@@ -21,7 +21,7 @@ packages=(
   # command lines of every program
   libcli11-dev
   # make_board draws with cairo; its tests rasterise and measure the PDF
-  libcairo2-dev poppler-utils
+  libcairo2-dev libfontconfig-dev poppler-utils
 )
 
 missing=()
