@@ -18,10 +18,14 @@ packages=(
   # the viewer and its window tests: X11, EGL for offscreen drawing, window
   # pictures (xwd, convert), key presses (xdotool), display checks (xdpyinfo)
   libx11-dev libegl-dev x11-utils x11-apps imagemagick xdotool
+  # the message box's test under a reparenting window manager
+  fluxbox
   # command lines of every program
   libcli11-dev
   # camera files: ROS camera-info YAML; OpenCV's sample camera files for the tests
   libyaml-cpp-dev opencv-doc
+  # make_board draws with cairo; its tests rasterise and measure the PDF
+  libcairo2-dev libfontconfig-dev poppler-utils
 )
 
 missing=()
