@@ -94,6 +94,16 @@ void addFrameLoopOptions(CLI::App* app, ViewerOptions* o) {
         ->excludes(scene);
     app->add_flag("--refine", o->refine,
                   "refine every calibration to the least reprojection error (pose, and f at the first)");
+    CLI::Option* smooth = app->add_flag("--smooth", o->smooth,
+                                        "steady the overlay: the pose filtered from frame to frame (1 euro filter)");
+    requirePositive(app->add_option("--smooth-cutoff", o->smoothCutoffHz,
+                                    "the filter's cutoff for a still camera (default 1)"))
+        ->type_name("HZ")
+        ->needs(smooth);
+    requireNonNegative(app->add_option("--smooth-beta", o->smoothBeta,
+                                       "how fast the cutoff rises with the camera's speed (default 100)"))
+        ->type_name("B")
+        ->needs(smooth);
     app->add_flag("--hud", o->hud, "show the frame rate, the board's state and f in a corner of the picture");
 }
 

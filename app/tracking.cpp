@@ -5,6 +5,7 @@
 
 #include "lens.h"
 #include "lens_switch.h"
+#include "pose_filter.h"
 #include "self_calibration.h"
 #include "tsai.h"
 
@@ -64,6 +65,20 @@ void refineCamera(const Chess& board, bool fullCalibration, double* f, double* T
 // Chosen at start-up: --refine.
 void (*refineLinearCamera)(const Chess&, bool, double*, double*, double*) = noRefinement;
 
+void noSmoothing(bool, Camera*) {}
+
+PoseFilter poseFilter;
+
+// The pose steadied from frame to frame on the video's time (--smooth); a
+// frame without a pose starts the filter afresh.
+void smoothPose(bool posed, Camera* cam) {
+    if (posed) filterPose(&poseFilter, movie.timestampMs, cam->R, cam->T);
+    else resetPoseFilter(&poseFilter);
+}
+
+// Chosen at start-up: --smooth.
+void (*steadyPose)(bool, Camera*) = noSmoothing;
+
 // Full calibration until one succeeds, then the pose with that focal length.
 // The camera record changes only when the calibration succeeds.
 bool calibrateCamera(const Chess& board, Camera* cam) {
@@ -118,6 +133,8 @@ void drawAxis(float r, float g, float b, float x, float y, float z) {
 
 void chooseTrackingSteps(const ViewerOptions& options) {
     refineLinearCamera = options.refine ? refineCamera : noRefinement;
+    steadyPose = options.smooth ? smoothPose : noSmoothing;
+    initPoseFilter(&poseFilter, options.smoothCutoffHz, options.smoothBeta);
 }
 
 int initChessWordCoords(Chess* board) {
@@ -136,13 +153,16 @@ void trackBoard() {
     bool found = detectBoard(movie.frame, &chess);
     if (found) offerBoardView(movie.frame, chess.corners, chess.cornerCount, frameIndex);
     ++frameIndex;
-    if (!found) return;
+    if (!found) return steadyPose(false, &camera);
     if (lens.active) undistortBoardCorners(&chess, &lens);
     else centreCorners(&chess, movie.width, movie.height);
-    if (calibrateCamera(chess, &camera)) buildCameraMatrices(&camera, movie.width, movie.height);
+    if (!calibrateCamera(chess, &camera)) return;
+    steadyPose(true, &camera);
+    buildCameraMatrices(&camera, movie.width, movie.height);
 }
 
 void useLensModel(const CameraModel& model, Camera* cam) {
+    resetPoseFilter(&poseFilter);
     cam->calibrated = true;
     cam->lensModel = true;
     cam->f = model.fx;
