@@ -28,7 +28,8 @@
 // Assimp's failed internal checks and its PLY reader's endless loop on a cut
 // file are turned into failures; otherwise Assimp is not hardened against
 // hostile files (a bad count can make it allocate gigabytes): treat model
-// files as trusted as the viewer's own.
+// files as trusted as the viewer's own. Call it from one thread at a time:
+// it silences OpenCV's log, a process-wide setting, while decoding pictures.
 //
 // Usage:
 //     Model chair;
