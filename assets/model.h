@@ -14,8 +14,8 @@
 // Textures: the diffuse (or glTF base colour) texture of each material, read
 // with OpenCV (PNG, JPEG, BMP and OpenCV's other formats; not TGA or DDS):
 // from a file (Windows paths with backslashes too, looked up relative to the
-// model's folder, then by bare name in that folder) or embedded in the model
-// (GLB, FBX, '*0' references). A texture given by the caller replaces the
+// model's folder, then by bare name in that folder, letter case ignored) or
+// embedded in the model (GLB, FBX, '*0' references). A texture given by the caller replaces the
 // model's for every mesh with texture coordinates. A texture that cannot be
 // read (missing, undecodable, TGA) gives one warning line on standard error
 // and leaves the meshes that use it untextured, drawn in their material's
