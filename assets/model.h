@@ -14,8 +14,8 @@
 // Textures: the diffuse (or glTF base colour) texture of each material, read
 // with OpenCV (PNG, JPEG, BMP and OpenCV's other formats; not TGA or DDS):
 // from a file (Windows paths with backslashes too, looked up relative to the
-// model's folder, then by bare name in that folder) or embedded in the model
-// (GLB, FBX, '*0' references). A texture given by the caller replaces the
+// model's folder, then by bare name in that folder, letter case ignored) or
+// embedded in the model (GLB, FBX, '*0' references). A texture given by the caller replaces the
 // model's for every mesh with texture coordinates. A texture that cannot be
 // read (missing, undecodable, TGA) gives one warning line on standard error
 // and leaves the meshes that use it untextured, drawn in their material's
@@ -28,7 +28,8 @@
 // Assimp's failed internal checks and its PLY reader's endless loop on a cut
 // file are turned into failures; otherwise Assimp is not hardened against
 // hostile files (a bad count can make it allocate gigabytes): treat model
-// files as trusted as the viewer's own.
+// files as trusted as the viewer's own. Call it from one thread at a time:
+// it silences OpenCV's log, a process-wide setting, while decoding pictures.
 //
 // Usage:
 //     Model chair;

@@ -14,8 +14,9 @@
 // kAllMeshes culls every mesh (faster, holes where the winding is wrong);
 // kNone culls nothing. drawModel reads the current modelview and projection
 // matrices and turns the front-face winding over when together they mirror
-// the picture (as the viewer's board frame does), so culling and two-sided
-// lighting pick the right side either way.
+// the picture, so culling and two-sided lighting pick the right side either
+// way (the viewer's projection and its board frame each mirror one axis;
+// together they do not).
 //
 // drawModel leaves the GL state as it found it (enables, lighting, texture
 // bindings and environment, polygon state, current colour; no buffer bound).
@@ -51,8 +52,8 @@ struct ModelBuffers {
     ModelCulling culling = ModelCulling::kClosedMeshes;
 };
 
-// Copies model into buffer objects and textures (*buffers replaced; release
-// the old ones first). A texture larger than this GL takes gives a warning
+// Copies model into buffer objects and textures (*buffers replaced, culling
+// back to kClosedMeshes; release the old ones first). A texture larger than this GL takes gives a warning
 // line and leaves its meshes untextured. False, with one line on standard
 // error and nothing left allocated, when GL runs out of memory.
 bool uploadModel(const Model& model, ModelBuffers* buffers);

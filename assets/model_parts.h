@@ -1,5 +1,9 @@
 // model_parts.h - the model loader's own steps, shared between its source
 // files; not for other modules (use model.h).
+//
+// Usage (inside the loader):
+//     const aiScene* scene = importScene(&importer, path);
+//     std::vector<int> byMaterial = loadMaterialTextures(*scene, path, "", wanted, &model.textures);
 #ifndef ASSETS_MODEL_PARTS_H
 #define ASSETS_MODEL_PARTS_H
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
+#include <sstream>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -120,9 +120,9 @@ TEST(ModelRealFiles, PlyColladaFbxAndALargeGlbLoad) {
     EXPECT_EQ(model.meshes[0].texture, -1);
     std::ifstream dae(kModels / "Collada/duck.dae");
     const std::string xml((std::istreambuf_iterator<char>(dae)), std::istreambuf_iterator<char>());
-    std::smatch vcount;
-    ASSERT_TRUE(std::regex_search(xml, vcount, std::regex("<vcount>([^<]*)</vcount>")));
-    std::istringstream corners(vcount[1].str());
+    const std::size_t vcount = xml.find("<vcount>");  // corners per polygon, its only polygon list
+    ASSERT_NE(vcount, std::string::npos);
+    std::istringstream corners(xml.substr(vcount + 8, xml.find('<', vcount + 8) - vcount - 8));
     std::size_t triangles = 0;
     for (std::size_t n; corners >> n;) triangles += n - 2;
     EXPECT_EQ(modelTriangleCount(model), triangles);
@@ -156,8 +156,6 @@ TEST(ModelRealFiles, BadIndicesAndNonFinitePositionsAreDropped) {
 TEST(ModelFailures, MissingTruncatedEmptyForeignAndPointOnlyFilesFailWithOneLine) {
     const std::string folder = freshFolder("failures");
     copyTruncated(kModels / "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb", folder + "/half.glb", 0.5);
-    copyTruncated(kModels / "PLY/Wuson.ply", folder + "/half.ply", 0.5);  // trips one of Assimp's own checks
-    copyTruncated(kModels / "PLY/cube.ply", folder + "/half_cube.ply", 0.5);  // sent Assimp into an endless loop
     copyTruncated(kModels / "PLY/cube.ply", folder + "/cube.off", 1.0);
     copyTruncated(kModels / "FBX/spider.fbx", folder + "/half.fbx", 0.5);
     copyTruncated(kModels / "OBJ/spider.obj", folder + "/empty.obj", 0.0);
@@ -166,8 +164,6 @@ TEST(ModelFailures, MissingTruncatedEmptyForeignAndPointOnlyFilesFailWithOneLine
         {folder + "/missing.obj", "cannot open"},
         {folder, "not a regular file"},
         {folder + "/half.glb", ""},
-        {folder + "/half.ply", ""},
-        {folder + "/half_cube.ply", "truncated"},
         {folder + "/cube.off", "not a model format read here"},
         {folder + "/half.fbx", ""},
         {folder + "/empty.obj", ""},
