@@ -132,37 +132,51 @@ TEST_F(CornerTrackerOnDrawnBoards, FollowsATurningTiltingBoardFrameAfterFrame) {
 }
 
 // A card over part of the board: corners under it, and near its edge, go;
-// the others stay where the board puts them.
+// the others stay where the board puts them. A plain card leaves nothing to
+// follow; a card printed with the board's own pattern, moving its own way,
+// gives corners that the flow follows well, only not with the board's plane.
 TEST_F(CornerTrackerOnDrawnBoards, KeepsTheCornersBesideACardAndNoneUnderIt) {
     cv::Matx33d before = frontalBoard(150, 120), after = frontalBoard(152, 121);
-    remember(kBoard, before);
-    cv::Mat covered = drawBoard(kBoard, after);
-    const cv::Rect card(120, 100, 190, 150);  // over columns 0-4 of rows 0-3
-    covered(card).setTo(170);
-    Tracked t = track(&tracker, covered);
+    const cv::Rect card(140, 105, 100, 110);  // over columns 0-2 of rows 0-3
+    cv::Mat plain = drawBoard(kBoard, after), printed = plain.clone();
+    plain(card).setTo(170);
+    drawBoard(kBoard, frontalBoard(147, 124))(card).copyTo(printed(card));
     std::vector<cv::Point2f> truth = boardCorners(kBoard, after);
+    auto underCard = [&](int k) { return card.contains(cv::Point(std::lround(truth[k].x), std::lround(truth[k].y))); };
     int outside = 0;
-    for (const cv::Point2f& p : truth) outside += !card.contains(cv::Point(std::lround(p.x), std::lround(p.y)));
-    EXPECT_GE(t.count, kMinTrackedCorners);
-    EXPECT_LE(t.count, outside);
-    for (int i = 0; i < t.count; ++i) {
-        cv::Point2f p = truth[t.indices[i]];
-        EXPECT_FALSE(card.contains(cv::Point(std::lround(p.x), std::lround(p.y)))) << "corner " << t.indices[i];
+    for (int k = 0; k < kBoard.area(); ++k) outside += !underCard(k);
+    for (const cv::Mat& covered : {plain, printed}) {
+        remember(kBoard, before);
+        Tracked t = track(&tracker, covered);
+        EXPECT_GE(t.count, kMinTrackedCorners);
+        EXPECT_LE(t.count, outside);
+        for (int i = 0; i < t.count; ++i) EXPECT_FALSE(underCard(t.indices[i])) << "corner " << t.indices[i];
+        EXPECT_LT(worstError(t, kBoard, after), kShiftedCornerPx);
     }
-    EXPECT_LT(worstError(t, kBoard, after), kShiftedCornerPx);
 }
 
-// Fourteen corners along one row are enough in number but fix no plane.
+// Fourteen corners along one row are enough in number but fix no plane, nor
+// do they with one more corner off the row; two rows do.
 TEST_F(CornerTrackerOnDrawnBoards, LosesABoardLeftAlongOneLine) {
     const cv::Size longBoard(14, 4);
-    cv::Matx33d pose(kSquarePx, 0, 100, 0, kSquarePx, 150, 0, 0, 1);
+    const int top = 150, belowFirstRow = top + kSquarePx / 2, belowSecondRow = belowFirstRow + kSquarePx;
+    cv::Matx33d pose(kSquarePx, 0, 100, 0, kSquarePx, top, 0, 0, 1);
+    cv::Mat board = drawBoard(longBoard, pose);
+    cv::Mat oneRow = board.clone(), oneRowAndOne, twoRows = board.clone();
+    oneRow.rowRange(belowFirstRow, kPicture.height).setTo(120);
+    oneRowAndOne = oneRow.clone();
+    const cv::Rect aroundCorner19(100 + 5 * kSquarePx - 12, top + kSquarePx - 12, 24, 24);
+    board(aroundCorner19).copyTo(oneRowAndOne(aroundCorner19));
+    twoRows.rowRange(belowSecondRow, kPicture.height).setTo(120);
+    for (const cv::Mat& covered : {oneRow, oneRowAndOne}) {
+        remember(longBoard, pose);
+        EXPECT_EQ(track(&tracker, covered).count, 0);
+        EXPECT_EQ(tracker.count, 0);
+        // Holding nothing, it finds nothing even in the remembered picture.
+        EXPECT_EQ(track(&tracker, board).count, 0);
+    }
     remember(longBoard, pose);
-    cv::Mat picture = drawBoard(longBoard, pose);
-    picture(cv::Rect(0, 150 + kSquarePx / 2, kPicture.width, kPicture.height - 200)).setTo(120);
-    EXPECT_EQ(track(&tracker, picture).count, 0);
-    EXPECT_EQ(tracker.count, 0);
-    // Holding nothing, it finds nothing even in the remembered picture.
-    EXPECT_EQ(track(&tracker, drawBoard(longBoard, pose)).count, 0);
+    EXPECT_EQ(track(&tracker, twoRows).count, 2 * longBoard.width);
 }
 
 TEST_F(CornerTrackerOnDrawnBoards, ACutToAnotherSceneLosesTheBoard) {
