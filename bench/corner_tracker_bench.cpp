@@ -8,7 +8,8 @@
 // registration of all 48 corners by the pose from them (f from the first
 // frame's full calibration), and the same registration in the detected
 // frames around them; then milliseconds per call (the first frame tracked
-// after a detection builds two image pyramids, the later ones one).
+// after a detection builds two image pyramids, the later ones one), in wall
+// time and in CPU time of all threads.
 //
 // Usage: build/bin/make_board_video --frames 120 --width 1920 --height 1080 -o /tmp/hd.avi
 //        build/bin/corner_tracker_bench /tmp/hd.avi /tmp/hd_truth.csv
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -113,13 +115,39 @@ double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-void printTimes(const char* what, std::vector<double> ms) {
+// CPU time of every thread of the process: on a shared machine the wall
+// time also counts the waits for a core.
+double processCpuMilliseconds() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+struct Times {
+    std::vector<double> wall, cpu;
+};
+
+struct Stopwatch {
+    Clock::time_point wall = Clock::now();
+    double cpu = processCpuMilliseconds();
+    void addTo(Times* t) const {
+        t->wall.push_back(millisecondsSince(wall));
+        t->cpu.push_back(processCpuMilliseconds() - cpu);
+    }
+};
+
+void printTimes(const char* what, const char* clock, std::vector<double> ms) {
     if (ms.empty()) return;
     std::sort(ms.begin(), ms.end());
     double sum = 0;
     for (double v : ms) sum += v;
-    std::printf("%-28s %5zu calls  mean %7.3f ms  median %7.3f ms  p95 %7.3f ms\n", what, ms.size(),
+    std::printf("%-28s %-5s %5zu calls  mean %7.3f ms  median %7.3f ms  p95 %7.3f ms\n", what, clock, ms.size(),
                 sum / ms.size(), ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 95 / 100)]);
+}
+
+void printTimes(const char* what, const Times& t) {
+    printTimes(what, "wall", t.wall);
+    printTimes(what, "cpu", t.cpu);
 }
 
 }  // namespace
@@ -150,15 +178,15 @@ int main(int argc, char** argv) {
     std::printf("frame detected registration_max_px, or frame tracked kept worst_corner_px registration_max_px\n");
     int all[kMaxTrackedCorners];
     for (int k = 0; k < kPattern.area(); ++k) all[k] = k;
-    std::vector<double> rememberMs, firstTrackMs, laterTrackMs;
+    Times rememberMs, firstTrackMs, laterTrackMs;
     CornerTracker tracker;
     resetCornerTracker(&tracker);
     for (int round = 0; round < kRounds; ++round) {
         for (size_t i = 0; i < frames.size(); ++i) {
-            auto start = Clock::now();
+            Stopwatch watch;
             if (detections[i].found) {
                 rememberDetectedBoard(&tracker, frames[i], detections[i].corners.data(), kPattern);
-                rememberMs.push_back(millisecondsSince(start));
+                watch.addTo(&rememberMs);
                 if (round == 0 && nearTrackedFrame(detections, i))
                     std::printf("%zu detected %.3f\n", i, registrationError(detections[i].corners.data(), all, kPattern.area(), f, truth[i], size));
                 continue;
@@ -166,7 +194,7 @@ int main(int argc, char** argv) {
             cv::Point2f corners[kMaxTrackedCorners];
             int indices[kMaxTrackedCorners];
             int kept = trackBoardCorners(&tracker, frames[i], corners, indices);
-            (i > 0 && detections[i - 1].found ? firstTrackMs : laterTrackMs).push_back(millisecondsSince(start));
+            watch.addTo(i > 0 && detections[i - 1].found ? &firstTrackMs : &laterTrackMs);
             if (round > 0) continue;
             double worst = 0;
             for (int j = 0; j < kept; ++j) {
