@@ -3,13 +3,16 @@
 // so that the pose can still be calibrated from the corners that stay seen.
 //
 // From the latest frame with the board (detected or tracked) to the next, the
-// corners are followed with pyramidal Lucas-Kanade optical flow and checked
-// by flowing them back (forward-backward check); those that agree with one
-// plane (a RANSAC homography between their old and new positions) are kept.
-// When at least kMinTrackedCorners remain, spread over the board rather than
-// along one line, they are handed back with their board indices; otherwise
-// the board is lost until the detector finds it again. Results depend on the
-// frames alone (OpenCV's RANSAC draws from a fixed seed).
+// corners are followed with pyramidal Lucas-Kanade optical flow; a corner is
+// dropped when its window changed too much (a cover reaching into it), when
+// flowing it back misses its start (forward-backward check), when refining it
+// to the saddle point under it (as the detector does; this keeps the corners
+// from drifting) moves it far, or when it disagrees with one plane (a RANSAC
+// homography between the old and new positions). When at least
+// kMinTrackedCorners remain, spread over the board rather than along one
+// line, they are handed back with their board indices; otherwise the board is
+// lost until the detector finds it again. Results depend on the frames alone,
+// not on threads or a clock (OpenCV's RANSAC draws from a fixed seed).
 //
 // Limits: up to kMaxTrackedCorners corners; 8-bit grey or BGR frames of one
 // size. Corners moving more than about 60 px, or more than about half a
@@ -17,7 +20,8 @@
 // itself, so the flow may land on the next corner, and a board moved by a
 // whole square is kept with the wrong indices (the sample video moves 0.2
 // squares per frame at most). Hidden corners do not come back while
-// tracking. One record per video, used from one thread.
+// tracking. One record per video, used from one thread; it holds two image
+// pyramids with gradients (about 30 MB at 1920 x 1080).
 //
 // Usage:
 //     if (found) rememberDetectedBoard(&tracker, frame, corners, cv::Size(8, 6));
@@ -37,8 +41,8 @@ constexpr int kMinTrackedCorners = 12;
 // Caller-owned; resetCornerTracker before first use. The fields are the
 // tracker's own: read only `count`.
 struct CornerTracker {
-    int count = 0;           // corners held from the latest frame; 0: no board
-    int patternWidth = 0;    // corners per board row: index k is (k mod width, k div width)
+    int count = 0;         // corners held from the latest frame; 0: no board
+    int patternWidth = 0;  // corners per board row: index k is (k mod width, k div width)
     cv::Point2f positions[kMaxTrackedCorners];
     int boardIndices[kMaxTrackedCorners];
     // The latest frame whose board was detected, grey; its pyramid is built

@@ -188,7 +188,9 @@ int main(int argc, char** argv) {
                 rememberDetectedBoard(&tracker, frames[i], detections[i].corners.data(), kPattern);
                 watch.addTo(&rememberMs);
                 if (round == 0 && nearTrackedFrame(detections, i))
-                    std::printf("%zu detected %.3f\n", i, registrationError(detections[i].corners.data(), all, kPattern.area(), f, truth[i], size));
+                    std::printf("%zu detected %.3f\n", i,
+                                registrationError(detections[i].corners.data(), all, kPattern.area(), f, truth[i],
+                                                  size));
                 continue;
             }
             cv::Point2f corners[kMaxTrackedCorners];

@@ -282,7 +282,8 @@ protected:
             }
             rememberDetectedBoard(&tracker, frames[i].picture, frames[i].corners.data(), kBoard);
             r.corners.count = kBoard.area();
-            for (int k = 0; k < kBoard.area(); ++k) r.corners.corners[k] = frames[i].corners[k], r.corners.indices[k] = k;
+            for (int k = 0; k < kBoard.area(); ++k)
+                r.corners.corners[k] = frames[i].corners[k], r.corners.indices[k] = k;
         }
         return results;
     }
