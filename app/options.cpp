@@ -94,6 +94,9 @@ void addFrameLoopOptions(CLI::App* app, ViewerOptions* o) {
         ->excludes(scene);
     app->add_flag("--refine", o->refine,
                   "refine every calibration to the least reprojection error (pose, and f at the first)");
+    app->add_flag("--track", o->track,
+                  "follow the board's corners by optical flow while the whole board is not found\n"
+                  "(a hand over it); the pose from the corners that stay");
     CLI::Option* smooth = app->add_flag("--smooth", o->smooth,
                                         "steady the overlay: the pose filtered from frame to frame (1 euro filter)");
     requirePositive(app->add_option("--smooth-cutoff", o->smoothCutoffHz,

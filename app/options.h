@@ -52,6 +52,7 @@ struct ViewerOptions {
     bool hud = false;            // --hud: frame rate, board state and f in the picture
     bool fast = false;           // --fast: the viewer plays a file as fast as it can
     bool refine = false;         // --refine: every calibration refined to the least reprojection error
+    bool track = false;          // --track: a partly covered board followed by optical flow
     bool smooth = false;         // --smooth: the pose steadied from frame to frame
     double smoothCutoffHz = kPoseFilterMinCutoffHz;  // --smooth-cutoff: the still camera's cutoff
     double smoothBeta = kPoseFilterBeta;             // --smooth-beta: how fast the cutoff rises with speed

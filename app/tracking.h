@@ -23,7 +23,7 @@
 // frame without a board in a few milliseconds instead of a full search.
 constexpr int kBoardDetectorFlags = cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_FAST_CHECK;
 
-// The optional steps the options ask for: --refine, --smooth.
+// The optional steps the options ask for: --track, --refine, --smooth.
 void chooseTrackingSteps(const ViewerOptions& options);
 
 // worldX[k] = j.squareSize + originX, worldY[k] = i.squareSize + originY for
