@@ -11,11 +11,11 @@ namespace {
 
 std::string savePath;
 
-void reportSwitch(const CameraModel& m) {
+void reportSwitch(const CameraModel& m, long framesWhileComputing) {
     std::fprintf(stderr,
-                 "self-calibration: the lens is calibrated; now undistorting with f %.1f px (fy %.1f), "
-                 "principal point (%.1f, %.1f), RMS %.3f px\n",
-                 m.fx, m.fy, m.cx, m.cy, m.rms);
+                 "self-calibration: the lens is calibrated from %d views (%ld frames shown meanwhile); now "
+                 "undistorting with f %.1f px (fy %.1f), principal point (%.1f, %.1f), RMS %.3f px\n",
+                 m.views, framesWhileComputing, m.fx, m.fy, m.cx, m.cy, m.rms);
 }
 
 }  // namespace
@@ -24,9 +24,11 @@ void saveCameraTo(const std::string& path) { savePath = path; }
 
 void switchToTrustedLens() {
     CameraModel model;
-    if (!takeTrustedLens(&model) || !setUpLens(model, movie.width, movie.height, &lens)) return;
+    long framesWhileComputing = 0;
+    if (!takeTrustedLens(&model, &framesWhileComputing) || !setUpLens(model, movie.width, movie.height, &lens))
+        return;
     useLensModel(model, &camera);
-    reportSwitch(model);
+    reportSwitch(model, framesWhileComputing);
     std::string error;
     if (!saveCameraInUse(&error)) std::fprintf(stderr, "self-calibration: %s\n", error.c_str());
 }

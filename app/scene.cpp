@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cmath>
 #include <set>
 
@@ -39,6 +40,13 @@ bool fileExists(const std::string& path) {
 std::string folderOf(const std::string& path) {
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+bool hasEnding3DS(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string ending = name.substr(name.size() - 4);
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ending == ".3ds";
 }
 
 // Where the scene file's own folder, then the working directory, has it.
@@ -125,7 +133,10 @@ bool readModelFiles(SceneReader* r, const YAML::Node& node, SceneModel* m) {
     if (!findFile(r->path, node["file"].Scalar(), &m->file))
         return r->fail("model.file", "no file " + node["file"].Scalar());
     m->texture.clear();
-    if (!node["texture"]) return true;
+    if (!node["texture"]) {
+        if (hasEnding3DS(m->file)) return r->fail("model.texture", "a 3DS model needs its texture (a 24-bit BMP) named");
+        return true;
+    }
     if (!node["texture"].IsScalar()) return r->fail("model.texture", "expected a picture's file name");
     if (!findFile(r->path, node["texture"].Scalar(), &m->texture))
         return r->fail("model.texture", "no file " + node["texture"].Scalar());

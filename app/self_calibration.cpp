@@ -42,6 +42,7 @@ struct SelfCalibration {
     bool attempted = false;
     bool haveTrusted = false;
     CameraModel trusted;
+    long framesWhileComputing = 0;  // frames the loop went through during the latest attempt
     cv::Mat grey;
     Worker* worker = nullptr;
     std::thread* thread = nullptr;
@@ -88,6 +89,7 @@ bool attemptDue() {
 void attemptCalibration() {
     self.attempted = true;
     self.changesAtLastAttempt = self.views.changes;
+    self.framesWhileComputing = 0;
     Views views = keptCorners(self.views);
     if (self.work == kCalibrateInLoop) {
         LensCalibration result;
@@ -108,6 +110,7 @@ void attemptCalibration() {
 // The worker's latest result, when it came in trusted.
 void collectWorkerResult() {
     std::lock_guard<std::mutex> lock(self.worker->mutex);
+    if (self.worker->busy || self.worker->hasJob) ++self.framesWhileComputing;
     if (!self.worker->hasResult) return;
     self.worker->hasResult = false;
     if (!self.worker->trusted) return;
@@ -135,11 +138,12 @@ void offerBoardView(const cv::Mat& frame, const cv::Point2f* corners, int count,
     if (offerView(&self.views, view, self.grey, frameIndex) && attemptDue()) attemptCalibration();
 }
 
-bool takeTrustedLens(CameraModel* model) {
+bool takeTrustedLens(CameraModel* model, long* framesWhileComputing) {
     if (!self.running || self.handedBack) return false;
     if (self.work == kCalibrateOnWorker) collectWorkerResult();
     if (!self.haveTrusted) return false;
     *model = self.trusted;
+    *framesWhileComputing = self.framesWhileComputing;
     self.handedBack = true;
     return true;
 }

@@ -18,7 +18,7 @@
 // Usage:
 //     startSelfCalibration(cv::Size(640, 480), cv::Size(8, 6), kCalibrateOnWorker);
 //     offerBoardView(frame, corners, 48, frameIndex);     // frames with the board
-//     if (takeTrustedLens(&model)) switchTo(model);        // every frame
+//     if (takeTrustedLens(&model, &frames)) switchTo(model);  // every frame
 #ifndef APP_SELF_CALIBRATION_H
 #define APP_SELF_CALIBRATION_H
 
@@ -35,8 +35,10 @@ void startSelfCalibration(cv::Size picture, cv::Size pattern, SelfCalibrationWor
 // handed back, or before startSelfCalibration.
 void offerBoardView(const cv::Mat& frame, const cv::Point2f* corners, int count, long frameIndex);
 
-// True, once, with the first trustworthy lens model.
-bool takeTrustedLens(CameraModel* model);
+// True, once, with the first trustworthy lens model and how many frames the
+// loop went through while it was being computed (0 in the loop's own
+// frame; on the worker, the frames that kept coming meanwhile).
+bool takeTrustedLens(CameraModel* model, long* framesWhileComputing);
 
 // Ends the worker, if any; a calibration under way is waited for.
 void stopSelfCalibration();

@@ -79,7 +79,7 @@ TEST_F(ViewerPlayer, EscapeAndQEndTheViewerWithStatusZero) {
     for (const char* key : {"Escape", "q", "Q"}) {
         start({kSampleVideo, "--fast"});
         ASSERT_NE(window, 0ul) << key;
-        ASSERT_TRUE(pressKeys(server, window, key)) << key;
+        ASSERT_TRUE(pressClosingKey(server, window, key)) << key;
         EXPECT_EQ(waitForExit(&viewer, 30), 0) << key;
     }
 }

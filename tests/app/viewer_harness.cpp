@@ -226,6 +226,13 @@ bool pressKeys(const XServer& server, unsigned long window, const std::string& k
     return std::system(command.c_str()) == 0;
 }
 
+bool pressClosingKey(const XServer& server, unsigned long window, const std::string& key) {
+    std::string display = "DISPLAY=" + server.display + " xdotool ";
+    bool down = std::system((display + "keydown --window " + std::to_string(window) + " " + key).c_str()) == 0;
+    std::system((display + "keyup " + key + " 2>/dev/null").c_str());
+    return down;
+}
+
 std::vector<TruthFrame> readGroundTruth(const std::string& csvPath) {
     std::vector<TruthFrame> rows;
     std::ifstream in(csvPath);

@@ -56,6 +56,9 @@ cv::Mat waitForStillPicture(const XServer& server, unsigned long window, double 
 void forceRepaint(const XServer& server, unsigned long window);
 // Sends key presses through xdotool, e.g. "Left a".
 bool pressKeys(const XServer& server, unsigned long window, const std::string& keys);
+// A key that closes the window: pressed on it, released on the server (the
+// window is gone by then; a key left down would repeat into the next one).
+bool pressClosingKey(const XServer& server, unsigned long window, const std::string& key);
 
 // One row of the sample video's ground truth.
 struct TruthFrame {

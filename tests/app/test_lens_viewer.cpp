@@ -1,0 +1,217 @@
+// A real lens in the viewer, on a distorted sample sweep (barrel distortion,
+// principal point off centre) with its truth: corners undistorted as OpenCV
+// projects them, the undistorted picture's straight board edges, the
+// overlay's registration with the true camera file, self-calibration in
+// arrender (deterministic) and in the real viewer (frames keep coming), and
+// a board of another size.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "camera_file.h"
+#include "lens.h"
+#include "viewer_fixture.h"
+
+namespace {
+
+const std::string kRenderer = ARRENDER_PATH;
+const std::string kViewer = ARVIEWER_PATH;
+const std::string kPoseError = POSE_ERROR_PATH;
+const std::string kBinFolder = folderOf(kRenderer);
+const std::string kLensClip = LENS_CLIP;  // NAME.avi, NAME_truth.csv, NAME_camera.yml
+const std::string kLensTruth = kLensClip.substr(0, kLensClip.size() - 4) + "_truth.csv";
+const std::string kLensCamera = kLensClip.substr(0, kLensClip.size() - 4) + "_camera.yml";
+const std::string kNineBySixClip = NINE_BY_SIX_CLIP;
+const std::string kNineBySixTruth = kNineBySixClip.substr(0, kNineBySixClip.size() - 4) + "_truth.csv";
+
+std::string scratchFolder() {
+    char folder[] = "/tmp/lens-test-XXXXXX";
+    return mkdtemp(folder) ? folder : "";
+}
+
+int run(const std::string& program, const std::vector<std::string>& arguments, ChildProcess* child) {
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    *child = launch(argv, "", kBinFolder);
+    return waitForExit(child, 600);
+}
+
+// pose_error's --csv figures, by column name.
+std::map<std::string, double> poseError(const std::vector<std::string>& arguments) {
+    std::vector<std::string> all = arguments;
+    all.push_back("--csv");
+    ChildProcess child;
+    std::map<std::string, double> figures;
+    if (run(kPoseError, all, &child) != 0) {
+        ADD_FAILURE() << readFile(child.stderrPath);
+        return figures;
+    }
+    std::istringstream lines(readFile(child.stdoutPath));
+    std::string header, values, name, value;
+    std::getline(lines, header);
+    std::getline(lines, values);
+    std::istringstream names(header), numbers(values);
+    while (std::getline(names, name, ',') && std::getline(numbers, value, ',')) figures[name] = std::atof(value.c_str());
+    return figures;
+}
+
+// The pose columns of an arrender log (its times left out).
+std::string poseColumns(const std::string& path) {
+    std::ifstream in(path);
+    std::string line, text;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string field;
+        for (int i = 0; i < 20 && std::getline(fields, field, ','); ++i) text += field + ",";
+        text += "\n";
+    }
+    return text;
+}
+
+// Largest distance of a row of corners from the straight line through its
+// two ends, over the board's rows, pixels.
+double largestBend(const std::vector<cv::Point2f>& corners, cv::Size pattern) {
+    double largest = 0;
+    for (int row = 0; row < pattern.height; ++row) {
+        cv::Point2f a = corners[row * pattern.width], b = corners[row * pattern.width + pattern.width - 1];
+        cv::Point2f d = (b - a) / cv::norm(b - a);
+        for (int k = 1; k < pattern.width - 1; ++k) {
+            cv::Point2f p = corners[row * pattern.width + k] - a;
+            largest = std::max(largest, std::fabs(static_cast<double>(p.x * d.y - p.y * d.x)));
+        }
+    }
+    return largest;
+}
+
+bool findCorners(const cv::Mat& picture, std::vector<cv::Point2f>* corners) {
+    cv::Mat grey;
+    cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+    if (!cv::findChessboardCorners(grey, cv::Size(8, 6), *corners, cv::CALIB_CB_ADAPTIVE_THRESH)) return false;
+    cv::cornerSubPix(grey, *corners, cv::Size(5, 5), cv::Size(-1, -1),
+                     cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, 50, 0.001));
+    return true;
+}
+
+}  // namespace
+
+TEST(Lens, CornersUndistortToWhereThePinholeCameraProjectsThem) {
+    CameraModel model = centredPinholeCamera(640, 480, 600.0);
+    model.cx = 331.5, model.cy = 236.0, model.fy = 604.0;
+    const double distortion[5] = {-0.3, 0.1, 0.001, -0.001, 0.02};
+    for (int i = 0; i < 5; ++i) model.distortion[i] = distortion[i];
+    model.distortionCount = 5;
+    Lens lens = {};
+    ASSERT_TRUE(setUpLens(model, 640, 480, &lens));
+    // Points seen all over the picture, out to its corners.
+    std::vector<cv::Point3d> points;
+    for (double x = -0.5; x <= 0.51; x += 0.1)
+        for (double y = -0.38; y <= 0.39; y += 0.095) points.push_back({x, y, 1.0});
+    std::vector<cv::Point2d> distorted, pinhole;
+    cv::Mat K = (cv::Mat_<double>(3, 3) << model.fx, 0, model.cx, 0, model.fy, model.cy, 0, 0, 1);
+    cv::Mat D(1, 5, CV_64F, model.distortion);
+    cv::projectPoints(points, cv::Vec3d(0, 0, 0), cv::Vec3d(0, 0, 0), K, D, distorted);
+    cv::projectPoints(points, cv::Vec3d(0, 0, 0), cv::Vec3d(0, 0, 0), K, cv::noArray(), pinhole);
+    std::vector<cv::Point2f> corners(distorted.begin(), distorted.end());
+    std::vector<cv::Point2d> undistorted(corners.size());
+    undistortCorners(&lens, corners.data(), static_cast<int>(corners.size()), undistorted.data());
+    double largest = 0;
+    for (size_t i = 0; i < corners.size(); ++i) {
+        // The corners come as floats: compare with the float's own pixel.
+        largest = std::max(largest, cv::norm(undistorted[i] - pinhole[i]));
+    }
+    EXPECT_LT(largest, 1e-3) << "float corners allow about 1e-4 px, the iteration's own error is far below";
+}
+
+TEST(Lens, UndistortedPictureHasStraightBoardEdgesAndTheOverlayRegisters) {
+    std::string folder = scratchFolder();
+    std::ofstream(folder + "/bare.yml") << "occluders: []\naxes: 0\nmodel: {file: spaceship.3DS, texture: "
+                                           "spaceshiptexture.bmp, position: [40, 0, 40]}\n";
+    ChildProcess child;
+    ASSERT_EQ(run(kRenderer, {kLensClip, "--camera", kLensCamera, "--scene", folder + "/bare.yml", "--poses",
+                              folder + "/poses.csv", "--snapshot", "10:" + folder + "/frame10.png"},
+                  &child),
+              0)
+        << readFile(child.stderrPath);
+    // The sweep's frame 10 shows the board near the picture's top-left
+    // corner, where the lens bends its rows most.
+    std::vector<cv::Point2f> raw, shown;
+    ASSERT_TRUE(findCorners(videoFrameAt(kLensClip, 10), &raw));
+    ASSERT_TRUE(findCorners(cv::imread(folder + "/frame10.png"), &shown));
+    EXPECT_GT(largestBend(raw, cv::Size(8, 6)), 1.0) << "the clip should bend the board's rows";
+    EXPECT_LT(largestBend(shown, cv::Size(8, 6)), 0.3);
+    auto figures = poseError({folder + "/poses.csv", kLensTruth, "--camera", kLensCamera});
+    EXPECT_EQ(figures["measured"], figures["found"]);
+    EXPECT_LT(figures["all_mean_px_median"], 0.3);
+    EXPECT_LT(figures["board_mean_px_median"], 0.2);
+    std::system(("rm -rf " + folder).c_str());
+}
+
+TEST(SelfCalibration, SwitchesWithinTheSweepRegistersAndRepeatsExactly) {
+    std::string folder = scratchFolder();
+    ChildProcess child;
+    for (const char* run_ : {"a", "b"}) {
+        std::string name = folder + "/" + run_;
+        ASSERT_EQ(run(kRenderer, {kLensClip, "--self-calibrate", "--save-camera", name + ".yml", "--poses", name + ".csv"},
+                      &child),
+                  0)
+            << readFile(child.stderrPath);
+        EXPECT_NE(readFile(child.stderrPath).find("self-calibration: the lens is calibrated"), std::string::npos);
+    }
+    EXPECT_EQ(poseColumns(folder + "/a.csv"), poseColumns(folder + "/b.csv"));
+    CameraModel found, truth;
+    std::string error;
+    ASSERT_TRUE(readCameraFile(folder + "/a.yml", 0, 0, &found, &error)) << error;
+    ASSERT_TRUE(readCameraFile(kLensCamera, 0, 0, &truth, &error)) << error;
+    EXPECT_NEAR(found.fx, truth.fx, 0.02 * truth.fx);
+    EXPECT_NEAR(found.cx, truth.cx, 6.0);
+    EXPECT_NEAR(found.cy, truth.cy, 6.0);
+    auto figures = poseError({folder + "/a.csv", kLensTruth, "--camera", folder + "/a.yml"});
+    EXPECT_GT(figures["measured"], 0.5 * figures["found"]);
+    EXPECT_LT(figures["board_mean_px_median"], 0.5);
+    EXPECT_LT(figures["all_mean_px_median"], 2.0);
+    std::system(("rm -rf " + folder).c_str());
+}
+
+class ViewerLens : public ViewerTest {};
+
+TEST_F(ViewerLens, SelfCalibratesWhileFramesKeepComing) {
+    std::string folder = scratchFolder();
+    viewer = launch({kViewer, kLensClip, "--self-calibrate", "--save-camera", folder + "/lens.yml"}, server.display,
+                    kBinFolder);
+    window = findWindow(server, kViewerTitle, 30);
+    ASSERT_NE(window, 0ul);
+    ASSERT_FALSE(waitForStillPicture(server, window, 300).empty());
+    std::string error = readFile(viewer.stderrPath);
+    size_t line = error.find("self-calibration: the lens is calibrated from ");
+    ASSERT_NE(line, std::string::npos) << error;
+    long meanwhile = std::atol(error.c_str() + error.find('(', line) + 1);
+    EXPECT_GE(meanwhile, 1) << "the loop waited for the calibration";
+    ASSERT_TRUE(pressClosingKey(server, window, "q"));
+    EXPECT_EQ(waitForExit(&viewer, 30), 0);
+    CameraModel model;
+    std::string problem;
+    EXPECT_TRUE(readCameraFile(folder + "/lens.yml", 640, 480, &model, &problem)) << problem;
+    std::system(("rm -rf " + folder).c_str());
+}
+
+TEST(OtherBoards, NineBySixBoardIsFoundAndRegistered) {
+    std::string folder = scratchFolder();
+    ChildProcess child;
+    ASSERT_EQ(run(kRenderer, {kNineBySixClip, "--board", "9x6", "--poses", folder + "/nine.csv"}, &child), 0);
+    auto figures = poseError({folder + "/nine.csv", kNineBySixTruth, "--board", "9x6"});
+    EXPECT_GE(figures["found"], 0.9 * figures["frames"]);
+    EXPECT_LT(figures["board_mean_px_median"], 0.3);
+    // The default board is not this one.
+    ASSERT_EQ(run(kRenderer, {kNineBySixClip, "--poses", folder + "/eight.csv"}, &child), 0);
+    std::string eight = readFile(folder + "/eight.csv");
+    EXPECT_EQ(eight.find("\n0,1,"), std::string::npos);
+    std::system(("rm -rf " + folder).c_str());
+}
