@@ -2,6 +2,7 @@
 #include "scene.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cmath>
@@ -49,13 +50,23 @@ bool hasEnding3DS(const std::string& name) {
     return ending == ".3ds";
 }
 
-// Where the scene file's own folder, then the working directory, has it.
+// The folder of the running program, where the build puts the ship's files.
+std::string programFolder() {
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return "";
+    path[length] = '\0';
+    return folderOf(path);
+}
+
+// Where the scene file's own folder, the working directory or the program's
+// folder has it.
 bool findFile(const std::string& sceneFile, const std::string& name, std::string* found) {
     if (!name.empty() && name[0] == '/') {
         *found = name;
         return fileExists(name);
     }
-    for (const std::string& candidate : {folderOf(sceneFile) + name, name})
+    for (const std::string& candidate : {folderOf(sceneFile) + name, name, programFolder() + name})
         if (fileExists(candidate)) {
             *found = candidate;
             return true;

@@ -7,7 +7,7 @@
 //     occluders:                    # boxes, board frame; an empty list is allowed
 //       - corners: [[2.0, 0.0, 8.2], [2.0, 6.0, 8.2], ...]   # 8 corners
 //     model:
-//       file: spaceship.3DS         # relative: the scene file's folder, then the working directory
+//       file: spaceship.3DS         # relative: the scene file's folder, the working directory, the program's
 //       texture: spaceshiptexture.bmp   # optional where the model names its own
 //       scale: 0.02                 # board units per model unit
 //       orientation: [90, 0, 90]    # degrees, applied as glRotate(x) glRotate(y) glRotate(z)
