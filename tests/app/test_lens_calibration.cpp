@@ -215,7 +215,7 @@ TEST(LensCalibration, RecoversTheLensFromASweepsChosenViews) {
     for (const std::vector<cv::Point2f>& corners : sweep(lens, 300, 0.1, 5)) offerView(&views, corners, cv::Mat(), k++);
     LensCalibration result;
     std::string error;
-    ASSERT_TRUE(calibrateLens(views, nullptr, &result, &error)) << error;
+    ASSERT_TRUE(calibrateLens(views, &result, &error)) << error;
     const CameraModel& c = result.camera;
     EXPECT_NEAR(c.fx, lens.f, 0.003 * lens.f);
     EXPECT_NEAR(c.fy, lens.f, 0.003 * lens.f);
@@ -251,7 +251,7 @@ TEST(LensCalibration, DropsAViewWhoseErrorStandsOut) {
     for (cv::Point2f& p : views[4]) p += cv::Point2f(bad(rng), bad(rng));
     LensCalibration result;
     std::string error;
-    ASSERT_TRUE(calibrateLens(views, kPattern, kPicture, nullptr, &result, &error)) << error;
+    ASSERT_TRUE(calibrateLens(views, kPattern, kPicture, &result, &error)) << error;
     ASSERT_EQ(result.kept.size(), 12u);
     EXPECT_FALSE(result.kept[4]);
     EXPECT_EQ(result.keptCount, 11);
@@ -269,13 +269,13 @@ TEST(LensCalibration, RefusesTooFewViewsAndDistrustsWeakCalibrations) {
     views.push_back(std::vector<cv::Point2f>(10, cv::Point2f(5, 5)));  // not the whole pattern
     LensCalibration result;
     std::string error;
-    EXPECT_FALSE(calibrateLens(views, kPattern, kPicture, nullptr, &result, &error));
+    EXPECT_FALSE(calibrateLens(views, kPattern, kPicture, &result, &error));
     EXPECT_NE(error.find("4 usable views"), std::string::npos) << error;
 
     // Six views: a lens, but not one to trust.
     views.pop_back();
     for (int k = 0; k < 2; ++k) views.push_back(seeBoard(lens, 200 + 240 * k, 150, 0.4, 35, 45 + 90 * k, 0.1, &rng));
-    ASSERT_TRUE(calibrateLens(views, kPattern, kPicture, nullptr, &result, &error)) << error;
+    ASSERT_TRUE(calibrateLens(views, kPattern, kPicture, &result, &error)) << error;
     std::string why;
     EXPECT_FALSE(calibrationTrustworthy(result, &why));
     EXPECT_NE(why.find("views"), std::string::npos) << why;
@@ -285,7 +285,7 @@ TEST(LensCalibration, RefusesTooFewViewsAndDistrustsWeakCalibrations) {
     ViewCollection collection;
     initViewCollection(&collection, kPicture, kPattern, kDefaultCalibrationViews);
     for (size_t k = 0; k < rough.size(); ++k) offerView(&collection, rough[k], cv::Mat(), static_cast<long>(k));
-    ASSERT_TRUE(calibrateLens(collection, nullptr, &result, &error)) << error;
+    ASSERT_TRUE(calibrateLens(collection, &result, &error)) << error;
     EXPECT_FALSE(calibrationTrustworthy(result, &why));
     EXPECT_NE(why.find("RMS"), std::string::npos) << why;
 }
@@ -317,11 +317,11 @@ TEST(LensCalibration, WorkerThreadsGiveTheSameLens) {
     for (size_t k = 0; k < frames.size(); ++k) offerView(&views, frames[k], cv::Mat(), static_cast<long>(k));
     LensCalibration here, there[2];
     std::string error, errors[2];
-    ASSERT_TRUE(calibrateLens(views, nullptr, &here, &error)) << error;
+    ASSERT_TRUE(calibrateLens(views, &here, &error)) << error;
     bool ok[2] = {false, false};
     std::thread workers[2];
     for (int t = 0; t < 2; ++t)
-        workers[t] = std::thread([&, t] { ok[t] = calibrateLens(views, nullptr, &there[t], &errors[t]); });
+        workers[t] = std::thread([&, t] { ok[t] = calibrateLens(views, &there[t], &errors[t]); });
     for (std::thread& w : workers) w.join();
     for (int t = 0; t < 2; ++t) {
         ASSERT_TRUE(ok[t]) << errors[t];
