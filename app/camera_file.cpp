@@ -410,9 +410,13 @@ bool hasEnding(const std::string& s, const std::string& ending) {
 }
 
 bool writeStorage(const std::string& path, const CameraModel& m, std::string* problem) {
+    // cv::FileStorage logs its own message on a file it cannot open: try first.
+    std::FILE* probe = std::fopen(path.c_str(), "w");
+    if (!probe) return *problem = std::string("cannot write: ") + std::strerror(errno), false;
+    std::fclose(probe);
     try {
         cv::FileStorage storage(path, cv::FileStorage::WRITE);
-        if (!storage.isOpened()) return *problem = std::string("cannot write: ") + std::strerror(errno), false;
+        if (!storage.isOpened()) return *problem = "cannot write", false;
         if (!m.calibrationTime.empty()) storage << "calibration_time" << m.calibrationTime;
         if (m.views > 0) storage << "nframes" << m.views;
         storage << "image_width" << m.width << "image_height" << m.height;

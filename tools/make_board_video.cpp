@@ -1,30 +1,40 @@
 // make_board_video.cpp - renders the sample video of the board and the two
 // buildings, with the true camera of every frame.
 //
-// The scene: the 8 x 6 inner-corner board (9 x 7 unit squares, corner k at
-// world (k mod 8, k div 8, 0), a white paper margin) lying on a wooden table
-// (the plane Z = 0), the two buildings as solid coloured boxes with the exact
-// corner tables of predio1 and predio2, and, in a few frames, a card held
-// over the board. A pinhole camera (no distortion, square pixels, fixed f,
-// principal point at pixel (width/2, height/2) with integer halving) moves
-// around and above the board on the side Z < 0, holds still for one second,
-// and passes where the first building hides the ship's start-up place.
+// The scene: the board (8 x 6 inner corners by default, W x H with --board:
+// (W+1) x (H+1) unit squares, corner k at world (k mod W, k div W, 0), a
+// white paper margin) lying on a wooden table (the plane Z = 0), the two
+// buildings as solid coloured boxes with the exact corner tables of predio1
+// and predio2, and, in a few frames of the sample path, a card held over the
+// board. The camera: square pixels, f = 600 px at 640 x 480 scaled with the
+// size (--focal), principal point at pixel (width/2, height/2) with integer
+// halving (--principal-point), and OpenCV's lens distortion k1 k2 p1 p2 k3 on
+// normalised coordinates (--distortion; none by default). Two paths: the
+// sample path moves around and above the board, holds still for one second,
+// and passes where the first building hides the ship's start-up place; the
+// sweep path, for calibration, brings the board to every part of the picture,
+// its corners included, tilted 15 to 55 degrees from its normal and turned.
 // Every pixel is the mean of n x n samples placed symmetrically about its
 // centre (integer pixel coordinates are pixel centres, as for the corner
 // detector); a sample shows the nearest box face or card covering it, else
-// the table where its ray meets Z = 0. Then a little Gaussian sensor noise.
+// the table where its ray meets Z = 0. Through a distorting lens a sample at
+// pixel (u, v) looks along the ray of the undistorted point of ((u - cx)/f,
+// (v - cy)/f). Then a little Gaussian sensor noise.
 //
-// Output: an MJPG AVI (FFMPEG writer, 30 fps) and a CSV with one row per
-// frame: frame,f,r1..r9,tx,ty,tz,board_covered, in the calibration's
-// conventions (Pc = R.P + T, image x = f.xc/zc from the picture centre).
-// Both are written under temporary names and renamed at the end.
-// Limits: even sizes only (the FFMPEG writer rounds odd ones down); the path
-// lasts 300 frames, longer clips hold its last pose; f is 600 px at
-// 640 x 480 and scales with the smaller of width/640 and height/480.
+// Output: an MJPG AVI (FFMPEG writer, 30 fps); a CSV with one row per frame:
+// frame,f,r1..r9,tx,ty,tz,board_covered,fy,cx,cy,k1,k2,p1,p2,k3 (Pc = R.P + T,
+// pixel u = f.xd + cx, v = fy.yd + cy, (xd, yd) the distorted (xc/zc, yc/zc));
+// and the same camera as an OpenCV camera file, NAME_camera.yml beside the
+// video NAME.avi. All are written under temporary names and renamed at the
+// end. Limits: even sizes only (the FFMPEG writer rounds odd ones down); the
+// sample path lasts 300 frames, the sweep 240, longer clips hold the last
+// pose; boards up to 10 x 7 (larger ones would reach under a building); a
+// lens that folds over inside the picture is refused.
 //
 // Usage:
-//     make_board_video                                   # board.avi, board_truth.csv
-//     make_board_video --frames 40 --samples 2 --video /tmp/clip.avi
+//     make_board_video                                   # board.avi, board_truth.csv, board_camera.yml
+//     make_board_video --path sweep --distortion -0.3,0.1,0,0,0 --video /tmp/lens.avi
+#include <CLI/CLI.hpp>
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -39,6 +49,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "camera_file.h"
+#include "command_line.h"
 #include "tsai.h"
 
 namespace {
@@ -48,7 +60,7 @@ constexpr const char* kProgram = "make_board_video";
 
 // Video.
 constexpr double kFramesPerSecond = 30.0;
-constexpr int kDefaultFrames = 300;
+constexpr int kSampleFrames = 300, kSweepFrames = 240;  // default lengths of the two paths
 constexpr int kMaxFrames = 100000;
 constexpr int kDefaultWidth = 640, kDefaultHeight = 480;  // pixels
 constexpr int kMinSize = 32, kMaxSize = 4096;             // pixels, each side
@@ -58,12 +70,14 @@ constexpr int kMaxSamples = 8;
 constexpr float kNoiseSigma = 1.8f;  // grey levels, per channel
 constexpr int kRenderThreads = 2;
 
-// Board, world units (one square).
-constexpr int kCornerColumns = 8, kCornerRows = 6;
-constexpr double kSquaresMinX = -1.0, kSquaresMaxX = 8.0;
-constexpr double kSquaresMinY = -1.0, kSquaresMaxY = 6.0;
+// Board, world units (one square): the squares span -1 to W and -1 to H for
+// W x H inner corners. The buildings stand at X >= 11 and at Y >= 8.2, so
+// the paper ends short of them up to 10 x 7.
 constexpr double kPaperMargin = 0.7;
-constexpr double kBoardCentreX = 3.5, kBoardCentreY = 2.5;  // middle of the inner corners
+constexpr int kMaxBoardColumns = 10, kMaxBoardRows = 7;
+
+// The lamp over the table, world X and Y: the middle of the 8 x 6 board.
+constexpr double kLampX = 3.5, kLampY = 2.5;
 
 // The buildings in the board frame (x, y, z) = world (X, -Z, Y): x along the
 // rows, y the height above the board, z across the rows. Faces as the viewer
@@ -121,14 +135,28 @@ constexpr Colour kPredio1Colour = {48, 52, 196};
 constexpr Colour kPredio2Colour = {196, 112, 40};
 constexpr Colour kCardColour = {118, 160, 205};
 
+enum CameraPath { kSamplePath, kSweepPath };
+
 struct Options {
     std::string videoPath = "board.avi";
     std::string truthPath;  // empty: derived from videoPath
-    int frames = kDefaultFrames;
+    int frames = 0;         // 0: the path's own length
     int width = kDefaultWidth, height = kDefaultHeight;
     int samples = kDefaultSamples;
     unsigned seed = 1;
     bool report = false;
+    BoardSize board = kDefaultBoard;
+    double focal = NAN;                          // pixels; NaN: the size's default
+    double principalX = NAN, principalY = NAN;  // pixels; NaN: (width/2, height/2), integer halves
+    double distortion[5] = {0, 0, 0, 0, 0};     // k1 k2 p1 p2 k3
+    CameraPath path = kSamplePath;
+};
+
+// The printed board's extent: inner corners, and the squares' edges.
+struct Board {
+    int columns, rows;
+    double minX, maxX, minY, maxY;
+    double centreX, centreY;  // the middle of the inner corners
 };
 
 // The true camera of one frame, and its optical centre in world coordinates.
@@ -139,43 +167,78 @@ struct Camera {
     Vec3 centre;
 };
 
-// One key of the camera path. The camera looks at a point of the table from
-// a direction given by the azimuth (about the board normal, from world +X
-// towards +Y) and the tilt from the normal; roll turns it about its axis.
+// One key of a camera path: six values, interpolated smoothly between keys.
+constexpr int kPathValues = 6;
 struct PathKey {
     double time;  // seconds
-    double azimuthDeg, tiltDeg, distance, targetX, targetY, rollDeg;
+    double value[kPathValues];
     bool rest;  // the camera stops at this key
 };
 
-constexpr int kPathValues = 6;
-
-// Time, azimuth, tilt, distance, target X and Y, roll, rest. Keys 2 and 3
+// The sample path. Values: azimuth (degrees, about the board normal, from
+// world +X towards +Y), tilt from the normal (degrees), distance from the
+// target, target X and Y on the table, roll (degrees): the camera looks at
+// the target from that direction and turns about its axis. Keys 2 and 3
 // hold the camera still for one second; around keys 7 and 8 predio1 stands
 // between the camera and the ship's place. The buildings leave few places
 // to see the whole board from: steep views only from above the board, tilted
 // ones only from the two diagonals between the buildings, where the camera's
 // roll keeps the board's first row at the top.
 constexpr PathKey kPath[] = {
-    {0.0, 95, 21, 24.0, 7.0, 4.0, 0, false},
-    {1.0, 75, 22, 24.0, 7.0, 4.0, 8, false},
-    {1.3, 70, 22, 24.0, 7.0, 4.0, 10, true},
-    {2.3, 70, 22, 24.0, 7.0, 4.0, 10, true},
-    {3.0, 105, 22, 23.0, 6.0, 4.0, -12, false},
-    {3.5, 130, 26, 22.0, 6.0, 4.0, -28, false},
-    {4.0, 145, 40, 21.0, 5.0, 3.5, -32, false},
-    {4.5, 152, 52, 21.0, 5.0, 3.0, -35, false},
-    {5.0, 154, 56, 22.0, 6.0, 3.0, -37, false},
-    {5.5, 145, 40, 21.0, 5.5, 3.5, -32, false},
-    {6.0, 130, 28, 22.0, 6.0, 4.0, -25, false},
-    {6.8, 100, 21, 25.0, 7.0, 4.5, -5, false},
-    {7.5, 65, 21, 24.0, 7.0, 4.0, 12, false},
-    {8.2, 40, 32, 23.0, 6.0, 4.0, 25, false},
-    {9.0, 30, 40, 22.0, 6.5, 4.0, 30, false},
-    {9.5, 45, 30, 23.0, 7.0, 4.0, 22, false},
-    {10.0, 70, 22, 24.0, 7.0, 4.0, 10, true},
+    {0.0, {95, 21, 24.0, 7.0, 4.0, 0}, false},
+    {1.0, {75, 22, 24.0, 7.0, 4.0, 8}, false},
+    {1.3, {70, 22, 24.0, 7.0, 4.0, 10}, true},
+    {2.3, {70, 22, 24.0, 7.0, 4.0, 10}, true},
+    {3.0, {105, 22, 23.0, 6.0, 4.0, -12}, false},
+    {3.5, {130, 26, 22.0, 6.0, 4.0, -28}, false},
+    {4.0, {145, 40, 21.0, 5.0, 3.5, -32}, false},
+    {4.5, {152, 52, 21.0, 5.0, 3.0, -35}, false},
+    {5.0, {154, 56, 22.0, 6.0, 3.0, -37}, false},
+    {5.5, {145, 40, 21.0, 5.5, 3.5, -32}, false},
+    {6.0, {130, 28, 22.0, 6.0, 4.0, -25}, false},
+    {6.8, {100, 21, 25.0, 7.0, 4.5, -5}, false},
+    {7.5, {65, 21, 24.0, 7.0, 4.0, 12}, false},
+    {8.2, {40, 32, 23.0, 6.0, 4.0, 25}, false},
+    {9.0, {30, 40, 22.0, 6.5, 4.0, 30}, false},
+    {9.5, {45, 30, 23.0, 7.0, 4.0, 22}, false},
+    {10.0, {70, 22, 24.0, 7.0, 4.0, 10}, true},
 };
 constexpr int kPathKeys = sizeof(kPath) / sizeof(kPath[0]);
+
+// The sweep path, for calibration. Values: tilt direction (degrees), tilt
+// from the board normal (degrees), depth of the board's middle (world units
+// for the 8 x 6 board at the default f), where the board's middle appears
+// (across and down, -1 to 1 from the picture's middle to its edges, in the
+// undistorted picture), and the board's turn in the picture (degrees). The
+// board visits the nine parts of the picture twice, each time at another
+// tilt, direction and turn, and leaves the picture partly near its corners.
+// Tilt directions from -135 to 45 degrees keep the camera on the side of
+// the board away from the buildings.
+constexpr PathKey kSweep[] = {
+    {0.0, {-45, 15, 15.0, 0.0, 0.0, 0}, false},
+    {0.4, {-45, 40, 16.0, -0.42, -0.38, 20}, false},
+    {0.8, {0, 50, 16.0, 0.0, -0.45, -15}, false},
+    {1.2, {30, 35, 16.0, 0.42, -0.38, 25}, false},
+    {1.6, {40, 45, 16.0, 0.45, 0.0, -20}, false},
+    {2.0, {45, 30, 16.0, 0.42, 0.38, 10}, false},
+    {2.4, {-120, 50, 16.0, 0.0, 0.45, 30}, false},
+    {2.8, {-130, 45, 16.0, -0.42, 0.38, -25}, false},
+    {3.2, {-90, 55, 16.0, -0.45, 0.0, 15}, false},
+    {3.6, {-10, 25, 14.0, 0.0, 0.0, -30}, false},
+    {4.0, {-100, 55, 16.0, -0.6, 0.55, 0}, false},
+    {4.4, {-135, 35, 15.0, 0.0, 0.6, -20}, false},
+    {4.8, {45, 40, 16.0, 0.6, 0.55, 20}, false},
+    {5.2, {20, 55, 16.0, 0.6, 0.0, 30}, false},
+    {5.6, {10, 45, 15.0, 0.6, -0.55, -10}, false},
+    {6.0, {-60, 30, 16.0, 0.0, -0.6, 25}, false},
+    {6.4, {-30, 55, 16.0, -0.6, -0.55, -30}, false},
+    {6.8, {-60, 20, 15.0, -0.6, 0.0, 10}, false},
+    {7.2, {-20, 45, 16.0, 0.0, 0.0, -15}, false},
+    {7.6, {-60, 30, 15.0, 0.0, 0.0, 0}, true},
+};
+constexpr int kSweepKeys = sizeof(kSweep) / sizeof(kSweep[0]);
+constexpr double kSweepMinTiltDeg = 15.0, kSweepMaxTiltDeg = 55.0;
+constexpr int kSweepBoardColumns = 8, kSweepBoardRows = 6;  // the board the depths are for
 
 // ---------------------------------------------------------------- vectors
 
@@ -199,33 +262,26 @@ Colour mixed(Colour a, Colour b, float t) {
 
 // ---------------------------------------------------------------- camera path
 
-// Value v of a key: azimuth, tilt, distance, target X, target Y, roll.
-double keyValue(const PathKey& k, int v) {
-    const double values[kPathValues] = {k.azimuthDeg, k.tiltDeg,  k.distance,
-                                        k.targetX,    k.targetY, k.rollDeg};
-    return values[v];
-}
-
 // Slope of value v at key i, per second, for a cubic Hermite spline through
 // the keys: Catmull-Rom, zero at rest keys and at both ends.
-double keySlope(int i, int v) {
-    if (kPath[i].rest || i == 0 || i == kPathKeys - 1) return 0.0;
-    return (keyValue(kPath[i + 1], v) - keyValue(kPath[i - 1], v)) /
-           (kPath[i + 1].time - kPath[i - 1].time);
+double keySlope(const PathKey* keys, int count, int i, int v) {
+    if (keys[i].rest || i == 0 || i == count - 1) return 0.0;
+    return (keys[i + 1].value[v] - keys[i - 1].value[v]) / (keys[i + 1].time - keys[i - 1].time);
 }
 
 // The six path values at time t (seconds); past the last key the camera rests.
-void pathValuesAt(double t, double* values) {
+void pathValuesAt(const PathKey* keys, int count, double t, double* values) {
     int i = 0;
-    while (i < kPathKeys - 2 && t >= kPath[i + 1].time) ++i;
-    double span = kPath[i + 1].time - kPath[i].time;
-    double s = std::clamp((t - kPath[i].time) / span, 0.0, 1.0);
+    while (i < count - 2 && t >= keys[i + 1].time) ++i;
+    double span = keys[i + 1].time - keys[i].time;
+    double s = std::clamp((t - keys[i].time) / span, 0.0, 1.0);
     // Hermite basis, with h00 = 1 - h01 folded in so that a segment between
     // two equal rest keys gives exactly the key's values (a still camera).
     double h01 = -2 * s * s * s + 3 * s * s, h10 = s * s * s - 2 * s * s + s, h11 = s * s * s - s * s;
     for (int v = 0; v < kPathValues; ++v) {
-        double from = keyValue(kPath[i], v), to = keyValue(kPath[i + 1], v);
-        values[v] = from + h01 * (to - from) + span * (h10 * keySlope(i, v) + h11 * keySlope(i + 1, v));
+        double from = keys[i].value[v], to = keys[i + 1].value[v];
+        values[v] = from + h01 * (to - from) +
+                    span * (h10 * keySlope(keys, count, i, v) + h11 * keySlope(keys, count, i + 1, v));
     }
 }
 
@@ -233,12 +289,22 @@ double focalLength(int width, int height) {
     return kFocalAt640x480 * std::min(width / 640.0, height / 480.0);
 }
 
+// R's rows are the camera's axes in world coordinates; T = -R C.
+void setAxes(Camera* c, const Vec3* rows) {
+    for (int r = 0; r < 3; ++r) {
+        c->R[3 * r] = rows[r].x;
+        c->R[3 * r + 1] = rows[r].y;
+        c->R[3 * r + 2] = rows[r].z;
+        c->T[r] = -dot(rows[r], c->centre);
+    }
+}
+
 // Camera axes in world coordinates: z towards the target, y (image down)
 // along world +Z (into the table) seen from the camera, x = y cross z; then
 // the roll about z.
-Camera cameraAt(int frame, double f) {
+Camera sampleCameraAt(int frame, double f) {
     double v[kPathValues];
-    pathValuesAt(frame / kFramesPerSecond, v);
+    pathValuesAt(kPath, kPathKeys, frame / kFramesPerSecond, v);
     double azimuth = radians(v[0]), tilt = radians(v[1]), roll = radians(v[5]);
     Vec3 target = {v[3], v[4], 0.0};
     Vec3 offset = {std::sin(tilt) * std::cos(azimuth), std::sin(tilt) * std::sin(azimuth),
@@ -252,11 +318,54 @@ Camera cameraAt(int frame, double f) {
     Vec3 x = std::cos(roll) * x0 + std::sin(roll) * y0;
     Vec3 y = -std::sin(roll) * x0 + std::cos(roll) * y0;
     const Vec3 rows[3] = {x, y, z};
-    for (int r = 0; r < 3; ++r) {
-        c.R[3 * r] = rows[r].x;
-        c.R[3 * r + 1] = rows[r].y;
-        c.R[3 * r + 2] = rows[r].z;
-        c.T[r] = -dot(rows[r], c.centre);
+    setAxes(&c, rows);
+    return c;
+}
+
+// R = Rz(roll) Ru(tilt): the frontal camera (R = I: the board's x to the
+// right, its y down, the first row at the top) tilted about the axis
+// u = (cos d, sin d, 0) of its picture, then rolled about its own axis; so
+// acos(R33) is the tilt. T puts the board's middle G at the chosen place:
+// R G + T = depth (across', down', 1).
+Camera sweepCamera(const double* v, double roll, double f, const Options& o, const Board& b) {
+    double direction = radians(v[0]), tilt = radians(std::clamp(v[1], kSweepMinTiltDeg, kSweepMaxTiltDeg));
+    double ux = std::cos(direction), uy = std::sin(direction), ct = std::cos(tilt), st = std::sin(tilt);
+    const double Ru[9] = {ct + ux * ux * (1 - ct), ux * uy * (1 - ct), uy * st,
+                          ux * uy * (1 - ct),      ct + uy * uy * (1 - ct), -ux * st,
+                          -uy * st,                ux * st,                 ct};
+    const double cr = std::cos(roll), sr = std::sin(roll);
+    const double Rz[9] = {cr, -sr, 0, sr, cr, 0, 0, 0, 1};
+    Camera c;
+    c.f = f;
+    for (int r = 0; r < 3; ++r)
+        for (int k = 0; k < 3; ++k)
+            c.R[3 * r + k] = Rz[3 * r] * Ru[k] + Rz[3 * r + 1] * Ru[3 + k] + Rz[3 * r + 2] * Ru[6 + k];
+    double boardScale = std::max((b.columns - 1.0) / (kSweepBoardColumns - 1), (b.rows - 1.0) / (kSweepBoardRows - 1));
+    double depth = v[2] * boardScale * f / focalLength(o.width, o.height);
+    const double place[3] = {v[3] * (o.width / 2.0) / f * depth, v[4] * (o.height / 2.0) / f * depth, depth};
+    const double G[3] = {b.centreX, b.centreY, 0.0};
+    for (int r = 0; r < 3; ++r) c.T[r] = place[r] - (c.R[3 * r] * G[0] + c.R[3 * r + 1] * G[1] + c.R[3 * r + 2] * G[2]);
+    c.centre = {-(c.R[0] * c.T[0] + c.R[3] * c.T[1] + c.R[6] * c.T[2]),
+                -(c.R[1] * c.T[0] + c.R[4] * c.T[1] + c.R[7] * c.T[2]),
+                -(c.R[2] * c.T[0] + c.R[5] * c.T[1] + c.R[8] * c.T[2])};
+    return c;
+}
+
+double boardRollDeg(const Camera& c, const Board& b);
+
+// The sweep's camera at a frame. The key's last value is the board's turn in
+// the picture (its roll at its middle, 0 with the first row at the top);
+// rolling the camera turns the picture by nearly as much, so a few
+// corrections of the camera's roll reach it.
+Camera sweepCameraAt(int frame, double f, const Options& o, const Board& b) {
+    constexpr int kRollCorrections = 4;
+    double v[kPathValues];
+    pathValuesAt(kSweep, kSweepKeys, frame / kFramesPerSecond, v);
+    double roll = radians(v[5]);
+    Camera c = sweepCamera(v, roll, f, o, b);
+    for (int i = 0; i < kRollCorrections; ++i) {
+        roll += radians(v[5] - boardRollDeg(c, b));
+        c = sweepCamera(v, roll, f, o, b);
     }
     return c;
 }
@@ -369,9 +478,10 @@ struct Shadow {
     double minX, maxX, minY, maxY;
 };
 
-// What does not change from frame to frame: the table's texture and the
-// buildings' shadows.
+// What does not change from frame to frame: the board, the table's texture
+// and the buildings' shadows.
 struct Surroundings {
+    Board board;
     std::vector<Colour> wood;  // kTextureSize x kTextureSize, row by row
     Colour woodMean;
     Shadow shadows[2];
@@ -450,8 +560,18 @@ Shadow shadowOf(const double (*corners)[3]) {
     return s;
 }
 
-Surroundings makeSurroundings() {
+Board makeBoard(BoardSize size) {
+    Board b;
+    b.columns = size.columns, b.rows = size.rows;
+    b.minX = -1.0, b.maxX = size.columns;
+    b.minY = -1.0, b.maxY = size.rows;
+    b.centreX = (size.columns - 1) / 2.0, b.centreY = (size.rows - 1) / 2.0;
+    return b;
+}
+
+Surroundings makeSurroundings(const Options& o) {
     Surroundings s;
+    s.board = makeBoard(o.board);
     makeWood(s);
     s.shadows[0] = shadowOf(kPredio1);
     s.shadows[1] = shadowOf(kPredio2);
@@ -474,12 +594,12 @@ bool inShadow(const Surroundings& s, double X, double Y) {
 // ---------------------------------------------------------------- shading
 
 // The printed board: black squares where floor(X) + floor(Y) is even (the
-// four corner squares are black), white paper around.
-bool boardColour(double X, double Y, Colour* colour) {
-    if (X < kSquaresMinX - kPaperMargin || X > kSquaresMaxX + kPaperMargin ||
-        Y < kSquaresMinY - kPaperMargin || Y > kSquaresMaxY + kPaperMargin)
+// corner square at the origin is black), white paper around.
+bool boardColour(const Board& b, double X, double Y, Colour* colour) {
+    if (X < b.minX - kPaperMargin || X > b.maxX + kPaperMargin || Y < b.minY - kPaperMargin ||
+        Y > b.maxY + kPaperMargin)
         return false;
-    bool onSquares = X >= kSquaresMinX && X < kSquaresMaxX && Y >= kSquaresMinY && Y < kSquaresMaxY;
+    bool onSquares = X >= b.minX && X < b.maxX && Y >= b.minY && Y < b.maxY;
     if (!onSquares) {
         *colour = kPaper;
         return true;
@@ -501,9 +621,9 @@ Colour tableColour(const Surroundings& s, double X, double Y, double distance) {
 
 // Colour of the table plane at world (X, Y, 0), lit by a lamp over the board.
 Colour planeColour(const Surroundings& s, double X, double Y) {
-    double distance = std::sqrt((X - kBoardCentreX) * (X - kBoardCentreX) + (Y - kBoardCentreY) * (Y - kBoardCentreY));
+    double distance = std::sqrt((X - kLampX) * (X - kLampX) + (Y - kLampY) * (Y - kLampY));
     Colour c;
-    if (!boardColour(X, Y, &c)) c = tableColour(s, X, Y, distance);
+    if (!boardColour(s.board, X, Y, &c)) c = tableColour(s, X, Y, distance);
     double r = distance / kLampFalloffDistance;
     float light = (float)(0.72 + 0.28 / (1 + r * r));
     if (inShadow(s, X, Y)) light *= kShadowFactor;
@@ -523,9 +643,26 @@ struct ScreenTriangle {
     Colour colour;
 };
 
+// The lens of the whole video, set up once. Without distortion a sample's
+// image point (pixels from the principal point, on the pinhole camera of
+// focal f) is its offset from the principal point. Through a distorting
+// lens, each pixel centre's image point is kept, exact (f times the
+// undistorted normalised point), with the Jacobian that carries a sample's
+// offset from the centre to its image point: to first order, within about
+// 1e-4 px a third of a pixel from the centre for k1 = -0.3, where storing
+// every sample would take 150 MB at 1920 x 1080 with 3 x 3 samples.
+struct Lens {
+    CameraModel model;
+    bool distorted;
+    std::vector<double> centres;    // 2 per pixel, row by row
+    std::vector<float> jacobians;   // 4 per pixel: d(image x, y)/d(column, row), row by row
+    std::vector<double> rowLow, rowHigh;  // per pixel row: the image y range of its samples
+};
+
 struct FrameView {
     Camera camera;
     int width, height, samples;
+    const Lens* lens;
     ScreenTriangle triangles[kMaxTriangles];
     int triangleCount;
 };
@@ -564,15 +701,21 @@ bool toScreen(const Camera& c, const Triangle& w, ScreenTriangle* t) {
 }
 
 // The scene's world triangles in one frame: buildings, then the card.
-int sceneTriangles(int frame, Triangle* triangles) {
-    return addCard(frame, triangles, addBuildings(triangles));
+int sceneTriangles(int frame, bool card, Triangle* triangles) {
+    int count = addBuildings(triangles);
+    return card ? addCard(frame, triangles, count) : count;
 }
 
-void setUpFrame(int frame, const Options& o, FrameView* view) {
-    view->camera = cameraAt(frame, focalLength(o.width, o.height));
+Camera cameraAt(int frame, const Options& o, const Board& b, double f) {
+    return o.path == kSweepPath ? sweepCameraAt(frame, f, o, b) : sampleCameraAt(frame, f);
+}
+
+void setUpFrame(int frame, const Options& o, const Board& b, const Lens& lens, FrameView* view) {
+    view->camera = cameraAt(frame, o, b, lens.model.fx);
     view->width = o.width, view->height = o.height, view->samples = o.samples;
+    view->lens = &lens;
     Triangle world[kMaxTriangles];
-    int count = sceneTriangles(frame, world);
+    int count = sceneTriangles(frame, o.path == kSamplePath, world);
     view->triangleCount = 0;
     for (int i = 0; i < count; ++i)
         if (toScreen(view->camera, world[i], &view->triangles[view->triangleCount]))
@@ -606,18 +749,29 @@ Colour sampleColour(const FrameView& view, const Surroundings& s, const int* can
     return planeColour(s, X, Y);
 }
 
+// Sample offsets from a pixel's centre, symmetric about it.
+void sampleOffsets(int n, double* offsets) {
+    for (int i = 0; i < n; ++i) offsets[i] = (i + 0.5) / n - 0.5;
+}
+
+// The triangles that may cover image points with y from yLow to yHigh.
+int rowCandidates(const FrameView& view, double yLow, double yHigh, int* candidates) {
+    int count = 0;
+    for (int i = 0; i < view.triangleCount; ++i)
+        if (view.triangles[i].minY <= yHigh && view.triangles[i].maxY >= yLow) candidates[count++] = i;
+    return count;
+}
+
 // One pixel row: the mean of samples x samples points placed symmetrically
 // about each pixel centre. Pixel (column, row) is image point
-// (column - width/2, row - height/2), integer halves.
+// (column - cx, row - cy).
 void renderRow(const FrameView& view, const Surroundings& s, int row, float* out) {
     const int n = view.samples;
-    const double centreX = view.width / 2, centreY = view.height / 2;
+    const double centreX = view.lens->model.cx, centreY = view.lens->model.cy;
     double offsets[kMaxSamples];
-    for (int i = 0; i < n; ++i) offsets[i] = (i + 0.5) / n - 0.5;
-    double yLow = row - centreY - 0.5, yHigh = row - centreY + 0.5;
-    int candidates[kMaxTriangles], candidateCount = 0;
-    for (int i = 0; i < view.triangleCount; ++i)
-        if (view.triangles[i].minY <= yHigh && view.triangles[i].maxY >= yLow) candidates[candidateCount++] = i;
+    sampleOffsets(n, offsets);
+    int candidates[kMaxTriangles];
+    int candidateCount = rowCandidates(view, row - centreY - 0.5, row - centreY + 0.5, candidates);
     const float weight = 1.0f / (n * n);
     for (int column = 0; column < view.width; ++column) {
         float sum[3] = {0, 0, 0};
@@ -631,9 +785,37 @@ void renderRow(const FrameView& view, const Surroundings& s, int row, float* out
     }
 }
 
+// The same row through a distorting lens: the samples' image points from
+// the lens's per-pixel map.
+void renderRowThroughLens(const FrameView& view, const Surroundings& s, int row, float* out) {
+    const Lens& lens = *view.lens;
+    const int n = view.samples;
+    double offsets[kMaxSamples];
+    sampleOffsets(n, offsets);
+    int candidates[kMaxTriangles];
+    int candidateCount = rowCandidates(view, lens.rowLow[row], lens.rowHigh[row], candidates);
+    const float weight = 1.0f / (n * n);
+    for (int column = 0; column < view.width; ++column) {
+        size_t pixel = (size_t)row * view.width + column;
+        const double* centre = &lens.centres[2 * pixel];
+        const float* J = &lens.jacobians[4 * pixel];
+        float sum[3] = {0, 0, 0};
+        for (int j = 0; j < n; ++j)
+            for (int i = 0; i < n; ++i) {
+                double x = centre[0] + J[0] * offsets[i] + J[1] * offsets[j];
+                double y = centre[1] + J[2] * offsets[i] + J[3] * offsets[j];
+                Colour c = sampleColour(view, s, candidates, candidateCount, x, y);
+                sum[0] += c.b, sum[1] += c.g, sum[2] += c.r;
+            }
+        for (int k = 0; k < 3; ++k) out[3 * column + k] = sum[k] * weight;
+    }
+}
+
 void renderRows(const FrameView* view, const Surroundings* s, int firstRow, int step, cv::Mat* image) {
-    for (int row = firstRow; row < view->height; row += step)
-        renderRow(*view, *s, row, image->ptr<float>(row));
+    for (int row = firstRow; row < view->height; row += step) {
+        if (view->lens->distorted) renderRowThroughLens(*view, *s, row, image->ptr<float>(row));
+        else renderRow(*view, *s, row, image->ptr<float>(row));
+    }
 }
 
 // Renders the frame into image (CV_32FC3) on kRenderThreads threads,
@@ -653,67 +835,174 @@ void addSensorNoise(unsigned seed, int frame, cv::Mat& image, cv::Mat& noise) {
     image += noise;
 }
 
+// ---------------------------------------------------------------- lens
+
+CameraModel lensModel(const Options& o) {
+    double f = std::isnan(o.focal) ? focalLength(o.width, o.height) : o.focal;
+    CameraModel m = centredPinholeCamera(o.width, o.height, f);
+    if (!std::isnan(o.principalX)) m.cx = o.principalX, m.cy = o.principalY;
+    for (int i = 0; i < 5; ++i) m.distortion[i] = o.distortion[i];
+    m.distortionCount = 5;
+    m.boardColumns = o.board.columns, m.boardRows = o.board.rows;
+    m.squareSize = 1.0;
+    return m;
+}
+
+bool distorts(const CameraModel& m) {
+    for (double k : m.distortion)
+        if (k != 0.0) return true;
+    return false;
+}
+
+// Image point (pixels from the principal point, pinhole camera of focal f)
+// that pixel (u, v) shows; false past the lens's fold.
+bool imagePointAt(const CameraModel& m, double u, double v, double* x, double* y) {
+    double xu, yu;
+    if (!undistortNormalised(m, (u - m.cx) / m.fx, (v - m.cy) / m.fy, &xu, &yu)) return false;
+    *x = m.fx * xu, *y = m.fy * yu;
+    return true;
+}
+
+std::string foldProblem(double u, double v) {
+    char text[160];
+    std::snprintf(text, sizeof text, "--distortion: the lens folds over inside the picture (no ray for pixel (%g, %g))",
+                  u, v);
+    return text;
+}
+
+// A lens that folds over does so first at the picture's border: checks its
+// pixels' outer corners.
+bool unfoldedOverPicture(const CameraModel& m, std::string* problem) {
+    double x, y;
+    const double right = m.width - 0.5, bottom = m.height - 0.5;
+    for (int column = 0; column <= m.width; ++column)
+        for (double v : {-0.5, bottom})
+            if (!imagePointAt(m, column - 0.5, v, &x, &y)) return *problem = foldProblem(column - 0.5, v), false;
+    for (int row = 0; row <= m.height; ++row)
+        for (double u : {-0.5, right})
+            if (!imagePointAt(m, u, row - 0.5, &x, &y)) return *problem = foldProblem(u, row - 0.5), false;
+    return true;
+}
+
+// Central differences of the pixel centres' image points (one-sided at the
+// border), and each row's range of image y over its samples, |offset| <= 1/2.
+void lensJacobians(int width, int height, Lens* lens) {
+    auto centre = [&](int column, int row, int axis) { return lens->centres[2 * ((size_t)row * width + column) + axis]; };
+    for (int row = 0; row < height; ++row) {
+        lens->rowLow[row] = INFINITY, lens->rowHigh[row] = -INFINITY;
+        for (int column = 0; column < width; ++column) {
+            int left = std::max(column - 1, 0), right = std::min(column + 1, width - 1);
+            int up = std::max(row - 1, 0), down = std::min(row + 1, height - 1);
+            float* J = &lens->jacobians[4 * ((size_t)row * width + column)];
+            for (int axis = 0; axis < 2; ++axis) {
+                J[2 * axis] = (float)((centre(right, row, axis) - centre(left, row, axis)) / (right - left));
+                J[2 * axis + 1] = (float)((centre(column, down, axis) - centre(column, up, axis)) / (down - up));
+            }
+            double y = centre(column, row, 1), reach = 0.5 * (std::fabs(J[2]) + std::fabs(J[3]));
+            lens->rowLow[row] = std::min(lens->rowLow[row], y - reach);
+            lens->rowHigh[row] = std::max(lens->rowHigh[row], y + reach);
+        }
+    }
+}
+
+// The video's lens; the per-pixel map when it distorts. False, with the
+// problem, when the options make no usable camera.
+bool setUpLens(const Options& o, bool withMap, Lens* lens, std::string* problem) {
+    lens->model = lensModel(o);
+    if (!checkCameraModel(lens->model, problem)) return false;
+    lens->distorted = distorts(lens->model);
+    if (!lens->distorted) return true;
+    if (!unfoldedOverPicture(lens->model, problem)) return false;
+    if (!withMap) return true;
+    const int width = o.width, height = o.height;
+    lens->centres.resize(2 * (size_t)width * height);
+    lens->jacobians.resize(4 * (size_t)width * height);
+    lens->rowLow.resize(height);
+    lens->rowHigh.resize(height);
+    for (int row = 0; row < height; ++row)
+        for (int column = 0; column < width; ++column) {
+            double* centre = &lens->centres[2 * ((size_t)row * width + column)];
+            if (!imagePointAt(lens->model, column, row, &centre[0], &centre[1]))
+                return *problem = foldProblem(column, row), false;
+        }
+    lensJacobians(width, height, lens);
+    return true;
+}
+
+// Pixel (u, v) where the camera sees world point p through the lens; false
+// when p is not in front of the camera.
+bool pixelOf(const Camera& c, const CameraModel& lens, Vec3 p, double* u, double* v) {
+    if (cameraFrame(c, p).z <= 0) return false;
+    double x, y;
+    tsaiProject(p.x, p.y, p.z, &x, &y, c.f, c.T, c.R);
+    if (distorts(lens)) {
+        double xd, yd;
+        distortNormalised(lens, x / c.f, y / c.f, &xd, &yd);
+        x = c.f * xd, y = c.f * yd;
+    }
+    *u = x + lens.cx, *v = y + lens.cy;
+    return true;
+}
+
 // ---------------------------------------------------------------- ground truth
 
-Vec3 boardCorner(int k) { return {(double)(k % kCornerColumns), (double)(k / kCornerColumns), 0.0}; }
+Vec3 boardCorner(const Board& b, int k) { return {(double)(k % b.columns), (double)(k / b.columns), 0.0}; }
 
 // Number of the board's inner corners that the card hides from the camera.
-int cornersUnderCard(int frame, const Camera& c) {
+int cornersUnderCard(int frame, const Camera& c, const Board& b) {
     Triangle card[2];
     int count = addCard(frame, card, 0);
     int hidden = 0;
-    for (int k = 0; k < kCornerColumns * kCornerRows; ++k)
-        if (segmentBlocked(c.centre, boardCorner(k), card, count)) ++hidden;
+    for (int k = 0; k < b.columns * b.rows; ++k)
+        if (segmentBlocked(c.centre, boardCorner(b, k), card, count)) ++hidden;
     return hidden;
 }
 
 bool writeTruthHeader(FILE* file) {
-    return std::fprintf(file, "frame,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,board_covered\n") > 0;
+    return std::fprintf(file, "frame,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,board_covered,fy,cx,cy,k1,k2,p1,p2,k3\n") > 0;
 }
 
-bool writeTruthRow(FILE* file, int frame, const Camera& c, bool covered) {
+bool writeTruthRow(FILE* file, int frame, const Camera& c, bool covered, const CameraModel& lens) {
     bool ok = std::fprintf(file, "%d,%.17g", frame, c.f) > 0;
     for (double r : c.R) ok = ok && std::fprintf(file, ",%.17g", r) > 0;
     for (double t : c.T) ok = ok && std::fprintf(file, ",%.17g", t) > 0;
-    return ok && std::fprintf(file, ",%d\n", covered ? 1 : 0) > 0;
+    ok = ok && std::fprintf(file, ",%d", covered ? 1 : 0) > 0;
+    ok = ok && std::fprintf(file, ",%.17g,%.17g,%.17g", lens.fy, lens.cx, lens.cy) > 0;
+    for (int i = 0; i < 5; ++i) ok = ok && std::fprintf(file, ",%.17g", lens.distortion[i]) > 0;
+    return ok && std::fprintf(file, "\n") > 0;
 }
 
 // ---------------------------------------------------------------- path report
 
-// Image point of world point p (pixels from the principal point), through
-// the calibration module's own projection.
-void project(const Camera& c, Vec3 p, double* x, double* y) { tsaiProject(p.x, p.y, p.z, x, y, c.f, c.T, c.R); }
-
 // Whether p is in front of the camera and inside the picture; margin is its
 // distance in pixels from the picture's border.
-bool insidePicture(const Camera& c, const Options& o, Vec3 p, double* margin) {
-    if (cameraFrame(c, p).z <= 0) return false;
-    double x, y;
-    project(c, p, &x, &y);
-    double column = x + o.width / 2, row = y + o.height / 2;
+bool insidePicture(const Camera& c, const Options& o, const CameraModel& lens, Vec3 p, double* margin) {
+    double column, row;
+    if (!pixelOf(c, lens, p, &column, &row)) return false;
     *margin = std::min({column + 0.5, o.width - 0.5 - column, row + 0.5, o.height - 0.5 - row});
     return *margin > 0;
 }
 
 // Angle in degrees between the picture's downward axis and the board's +Y
 // direction at its centre: 0 when the board's first row is at the top.
-double boardRollDeg(const Camera& c) {
+double boardRollDeg(const Camera& c, const Board& b) {
     double x0, y0, x1, y1;
-    project(c, {kBoardCentreX, kBoardCentreY - 0.5, 0.0}, &x0, &y0);
-    project(c, {kBoardCentreX, kBoardCentreY + 0.5, 0.0}, &x1, &y1);
+    tsaiProject(b.centreX, b.centreY - 0.5, 0.0, &x0, &y0, c.f, c.T, c.R);
+    tsaiProject(b.centreX, b.centreY + 0.5, 0.0, &x1, &y1, c.f, c.T, c.R);
     return std::atan2(-(x1 - x0), y1 - y0) * 180.0 / kPi;
 }
 
 // Smallest gap between neighbouring inner corners in the picture, pixels.
-double smallestSquarePx(const Camera& c) {
+double smallestSquarePx(const Camera& c, const Board& b, const CameraModel& lens) {
     double smallest = 1e30;
-    for (int k = 0; k < kCornerColumns * kCornerRows; ++k)
-        for (int step : {1, kCornerColumns}) {
+    const int corners = b.columns * b.rows;
+    for (int k = 0; k < corners; ++k)
+        for (int step : {1, b.columns}) {
             int next = k + step;
-            if (next >= kCornerColumns * kCornerRows || (step == 1 && next % kCornerColumns == 0)) continue;
+            if (next >= corners || (step == 1 && next % b.columns == 0)) continue;
             double x0, y0, x1, y1;
-            project(c, boardCorner(k), &x0, &y0);
-            project(c, boardCorner(next), &x1, &y1);
+            if (!pixelOf(c, lens, boardCorner(b, k), &x0, &y0) || !pixelOf(c, lens, boardCorner(b, next), &x1, &y1))
+                continue;
             smallest = std::min(smallest, std::hypot(x1 - x0, y1 - y0));
         }
     return smallest;
@@ -721,158 +1010,223 @@ double smallestSquarePx(const Camera& c) {
 
 // Margin in pixels between the board's paper and the picture's border
 // (negative: cut off).
-double paperMarginPx(const Camera& c, const Options& o) {
+double paperMarginPx(const Camera& c, const Options& o, const Board& b, const CameraModel& lens) {
     double smallest = 1e30, margin;
-    for (double X : {kSquaresMinX - kPaperMargin, kSquaresMaxX + kPaperMargin})
-        for (double Y : {kSquaresMinY - kPaperMargin, kSquaresMaxY + kPaperMargin})
-            smallest = std::min(smallest, insidePicture(c, o, {X, Y, 0}, &margin) ? margin : -1.0);
+    for (double X : {b.minX - kPaperMargin, b.maxX + kPaperMargin})
+        for (double Y : {b.minY - kPaperMargin, b.maxY + kPaperMargin})
+            smallest = std::min(smallest, insidePicture(c, o, lens, {X, Y, 0}, &margin) ? margin : -1.0);
     return smallest;
+}
+
+int cornersInPicture(const Camera& c, const Options& o, const Board& b, const CameraModel& lens) {
+    int inside = 0;
+    double margin;
+    for (int k = 0; k < b.columns * b.rows; ++k) inside += insidePicture(c, o, lens, boardCorner(b, k), &margin);
+    return inside;
 }
 
 // Points of the board, every half square over the squares and a strip of
 // the margin, that the buildings hide from the camera.
-int boardPointsBehindBuildings(const Camera& c, const Triangle* buildings) {
+int boardPointsBehindBuildings(const Camera& c, const Board& b, const Triangle* buildings) {
     const double kStep = 0.5, kStrip = 0.3;
     int hidden = 0;
-    for (double X = kSquaresMinX - kStrip; X <= kSquaresMaxX + kStrip + 1e-9; X += kStep)
-        for (double Y = kSquaresMinY - kStrip; Y <= kSquaresMaxY + kStrip + 1e-9; Y += kStep)
+    for (double X = b.minX - kStrip; X <= b.maxX + kStrip + 1e-9; X += kStep)
+        for (double Y = b.minY - kStrip; Y <= b.maxY + kStrip + 1e-9; Y += kStep)
             hidden += segmentBlocked(c.centre, {X, Y, 0.0}, buildings, kBuildingTriangles);
     return hidden;
 }
 
-const char* shipPlaceState(const Camera& c, const Options& o, const Triangle* buildings) {
+const char* shipPlaceState(const Camera& c, const Options& o, const CameraModel& lens, const Triangle* buildings) {
     Vec3 ship = {kShipPlace[0], kShipPlace[1], kShipPlace[2]};
     double margin;
-    if (!insidePicture(c, o, ship, &margin)) return "out";
+    if (!insidePicture(c, o, lens, ship, &margin)) return "out";
     return segmentBlocked(c.centre, ship, buildings, kBuildingTriangles) ? "hidden" : "seen";
 }
 
-int buildingCornersInPicture(const Camera& c, const Options& o) {
+int buildingCornersInPicture(const Camera& c, const Options& o, const CameraModel& lens) {
     int inside = 0;
     double margin;
     for (const double(*corners)[3] : {kPredio1, kPredio2})
-        for (int i = 0; i < 8; ++i) inside += insidePicture(c, o, worldFromBoardFrame(corners[i]), &margin);
+        for (int i = 0; i < 8; ++i) inside += insidePicture(c, o, lens, worldFromBoardFrame(corners[i]), &margin);
     return inside;
 }
 
 // One line per frame: the camera's tilt from the board normal, its distance
 // from the board centre, the board's roll, paper margin and smallest square,
 // the board points hidden by the buildings, the inner corners under the card,
-// the buildings' corners in the picture, and whether the ship's place is out
-// of the picture, hidden by a building or seen.
-void printPathReport(const Options& o) {
+// the buildings' corners in the picture, whether the ship's place is out of
+// the picture, hidden by a building or seen, and the board's inner corners
+// in the picture.
+void printPathReport(const Options& o, const Board& b, const CameraModel& lens) {
     Triangle buildings[kBuildingTriangles];
     addBuildings(buildings);
     std::printf("frame tilt distance roll paper_margin_px square_px board_points_behind_buildings under_card "
-                "building_corners_in_picture ship_place\n");
+                "building_corners_in_picture ship_place corners_in_picture\n");
     for (int frame = 0; frame < o.frames; ++frame) {
-        Camera c = cameraAt(frame, focalLength(o.width, o.height));
-        Vec3 fromCentre = c.centre - Vec3{kBoardCentreX, kBoardCentreY, 0.0};
-        std::printf("%d %.1f %.1f %.1f %.0f %.1f %d %d %d %s\n", frame,
-                    std::acos(c.R[8]) * 180.0 / kPi, std::sqrt(dot(fromCentre, fromCentre)),
-                    boardRollDeg(c), paperMarginPx(c, o), smallestSquarePx(c),
-                    boardPointsBehindBuildings(c, buildings), cornersUnderCard(frame, c),
-                    buildingCornersInPicture(c, o), shipPlaceState(c, o, buildings));
+        Camera c = cameraAt(frame, o, b, lens.fx);
+        Vec3 fromCentre = c.centre - Vec3{b.centreX, b.centreY, 0.0};
+        int underCard = o.path == kSamplePath ? cornersUnderCard(frame, c, b) : 0;
+        std::printf("%d %.1f %.1f %.1f %.0f %.1f %d %d %d %s %d\n", frame, std::acos(c.R[8]) * 180.0 / kPi,
+                    std::sqrt(dot(fromCentre, fromCentre)), boardRollDeg(c, b), paperMarginPx(c, o, b, lens),
+                    smallestSquarePx(c, b, lens), boardPointsBehindBuildings(c, b, buildings), underCard,
+                    buildingCornersInPicture(c, o, lens), shipPlaceState(c, o, lens, buildings),
+                    cornersInPicture(c, o, b, lens));
     }
 }
 
 // ---------------------------------------------------------------- command line
 
-void printUsage() {
-    std::printf(
-        "Usage: %s [options]\n"
-        "Renders the sample video: the 8 x 6 inner-corner board on a table, the two\n"
-        "buildings, a moving camera; writes an MJPG AVI and a CSV of the true camera\n"
-        "of every frame (frame,f,r1..r9,tx,ty,tz,board_covered; Pc = R.P + T, image\n"
-        "coordinates in pixels from pixel (width/2, height/2)).\n"
-        "\n"
-        "  -o, --video PATH output video, ending in .avi (default board.avi)\n"
-        "  --truth PATH     output CSV (default: the video's name with .avi\n"
-        "                   replaced by _truth.csv)\n"
-        "  --frames N       number of frames, 1 to %d (default %d = 10 s at 30 fps;\n"
-        "                   the path is the same, past its end the camera rests)\n"
-        "  --width W        picture width, even, %d to %d (default %d)\n"
-        "  --height H       picture height, even, %d to %d (default %d)\n"
-        "  --samples N      anti-aliasing: N x N samples per pixel, 1 to %d (default %d)\n"
-        "  --seed S         seed of the sensor noise (default 1)\n"
-        "  --report         print the camera path's figures per frame instead of rendering\n"
-        "  -h, --help       this text\n",
-        kProgram, kMaxFrames, kDefaultFrames, kMinSize, kMaxSize, kDefaultWidth, kMinSize, kMaxSize,
-        kDefaultHeight, kMaxSamples, kDefaultSamples);
-}
-
 // Whole-string decimal integer in [low, high].
-bool parseInteger(const char* text, long low, long high, long* value) {
-    if (!text || !*text) return false;
+bool parseInteger(const std::string& text, long low, long high, long* value) {
+    if (text.empty()) return false;
     char* end = nullptr;
     errno = 0;
-    long v = std::strtol(text, &end, 10);
+    long v = std::strtol(text.c_str(), &end, 10);
     if (errno != 0 || *end != '\0' || v < low || v > high) return false;
     *value = v;
     return true;
+}
+
+// Comma-separated finite numbers, from minCount to maxCount of them.
+bool parseNumbers(const std::string& text, int minCount, int maxCount, double* values, int* count) {
+    int n = 0;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = text.find(',', start);
+        std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        char* end = nullptr;
+        double v = std::strtod(item.c_str(), &end);
+        if (item.empty() || *end != '\0' || !std::isfinite(v) || n == maxCount) return false;
+        values[n++] = v;
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    *count = n;
+    return n >= minCount;
 }
 
 bool endsWith(const std::string& s, const std::string& suffix) {
     return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-bool fail(const std::string& message) {
-    std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, message.c_str());
-    return false;
+// An integer option checked as it is read: low to high, even if asked.
+void addIntegerOption(CLI::App* app, const std::string& name, long low, long high, bool even, long* target,
+                      const std::string& help) {
+    app->add_option_function<std::string>(
+           name,
+           [name, low, high, even, target](const std::string& text) {
+               if (!parseInteger(text, low, high, target) || (even && *target % 2 != 0))
+                   throw CLI::ValidationError(name, std::string("expected ") + (even ? "an even number" : "a number") +
+                                                        " from " + std::to_string(low) + " to " + std::to_string(high) +
+                                                        ", got '" + text + "'");
+           },
+           help)
+        ->type_name("N");
 }
 
-// Reads one option with an integer value into target.
-bool integerOption(const char* name, const char* value, long low, long high, bool even, long* target) {
-    if (!value) return fail(std::string(name) + ": missing value");
-    if (!parseInteger(value, low, high, target) || (even && *target % 2 != 0))
-        return fail(std::string(name) + ": expected " + (even ? "an even number" : "a number") + " from " +
-                    std::to_string(low) + " to " + std::to_string(high) + ", got '" + value + "'");
+void addLensOptions(CLI::App* app, Options* o) {
+    app->add_option_function<std::string>(
+           "--focal",
+           [o](const std::string& text) {
+               int n = 0;
+               if (!parseNumbers(text, 1, 1, &o->focal, &n) || !(o->focal > 0))
+                   throw CLI::ValidationError("--focal", "expected a focal length in pixels, got '" + text + "'");
+           },
+           "focal length in pixels (default 600 at 640 x 480, scaled with the\nsmaller of width/640 and height/480)")
+        ->type_name("F");
+    app->add_option_function<std::string>(
+           "--principal-point",
+           [o](const std::string& text) {
+               double xy[2];
+               int n = 0;
+               if (!parseNumbers(text, 2, 2, xy, &n))
+                   throw CLI::ValidationError("--principal-point", "expected X,Y in pixels, got '" + text + "'");
+               o->principalX = xy[0], o->principalY = xy[1];
+           },
+           "principal point in pixels, integer coordinates at pixel centres\n(default width/2,height/2 with integer "
+           "halving)")
+        ->type_name("X,Y");
+    app->add_option_function<std::string>(
+           "--distortion",
+           [o](const std::string& text) {
+               int n = 0;
+               double k[5] = {0, 0, 0, 0, 0};
+               if (!parseNumbers(text, 4, 5, k, &n))
+                   throw CLI::ValidationError("--distortion", "expected k1,k2,p1,p2[,k3], got '" + text + "'");
+               std::copy(k, k + 5, o->distortion);
+           },
+           "OpenCV's lens distortion on normalised coordinates (default none)")
+        ->type_name("k1,k2,p1,p2,k3");
+}
+
+void addOptions(CLI::App* app, Options* o, long* frames, long* width, long* height, long* samples, long* seed) {
+    app->add_option("-o,--video", o->videoPath, "output video, ending in .avi (default board.avi)")->type_name("PATH");
+    app->add_option("--truth", o->truthPath, "output CSV (default: the video's name with .avi replaced\nby _truth.csv)")
+        ->type_name("PATH");
+    addIntegerOption(app, "--frames", 1, kMaxFrames, false, frames,
+                     "number of frames, 1 to 100000 (default: the path's, 300 = 10 s\nat 30 fps for the sample, "
+                     "240 for the sweep; past its end the\ncamera rests)");
+    addIntegerOption(app, "--width", kMinSize, kMaxSize, true, width, "picture width, even, 32 to 4096 (default 640)");
+    addIntegerOption(app, "--height", kMinSize, kMaxSize, true, height, "picture height, even, 32 to 4096 (default 480)");
+    addIntegerOption(app, "--samples", 1, kMaxSamples, false, samples,
+                     "anti-aliasing: N x N samples per pixel, 1 to 8 (default 3)");
+    addIntegerOption(app, "--seed", 0, 4294967295L, false, seed, "seed of the sensor noise (default 1)");
+    addBoardOption(app, &o->board);
+    addLensOptions(app, o);
+    app->add_option_function<std::string>(
+           "--path",
+           [o](const std::string& text) {
+               if (text != "sample" && text != "sweep")
+                   throw CLI::ValidationError("--path", "expected sample or sweep, got '" + text + "'");
+               o->path = text == "sweep" ? kSweepPath : kSamplePath;
+           },
+           "the camera's path: sample (default; around the board and the\nbuildings) or sweep (the board through "
+           "every part of the\npicture, for calibration)")
+        ->type_name("NAME");
+    app->add_flag("--report", o->report, "print the camera path's figures per frame instead of rendering");
+}
+
+std::string cameraPathOf(const Options& o) { return o.videoPath.substr(0, o.videoPath.size() - 4) + "_camera.yml"; }
+
+// Checks what no single option can: the names, the board beside the buildings.
+bool checkOptions(const Options& o, std::string* problem) {
+    if (!endsWith(o.videoPath, ".avi")) return *problem = "--video: the name must end in .avi", false;
+    if (o.truthPath == o.videoPath || o.truthPath == cameraPathOf(o))
+        return *problem = "--truth: must differ from the video and its camera file", false;
+    if (o.board.columns > kMaxBoardColumns || o.board.rows > kMaxBoardRows)
+        return *problem = "--board: a board of " + std::to_string(o.board.columns) + "x" +
+                          std::to_string(o.board.rows) + " would reach under a building; at most " +
+                          std::to_string(kMaxBoardColumns) + "x" + std::to_string(kMaxBoardRows) + " fits",
+               false;
     return true;
 }
 
-bool parseOption(const char* name, const char* value, Options* o, bool* usedValue) {
-    long v = 0;
-    bool ok = true;
-    *usedValue = true;
-    std::string option = name;
-    if (option == "--video" || option == "-o" || option == "--truth") {
-        if (!value || !*value) return fail(option + ": missing path");
-        (option == "--truth" ? o->truthPath : o->videoPath) = value;
-    } else if (option == "--frames") {
-        if ((ok = integerOption(name, value, 1, kMaxFrames, false, &v))) o->frames = (int)v;
-    } else if (option == "--width" || option == "--height") {
-        if ((ok = integerOption(name, value, kMinSize, kMaxSize, true, &v)))
-            (option == "--width" ? o->width : o->height) = (int)v;
-    } else if (option == "--samples") {
-        if ((ok = integerOption(name, value, 1, kMaxSamples, false, &v))) o->samples = (int)v;
-    } else if (option == "--seed") {
-        if ((ok = integerOption(name, value, 0, 4294967295L, false, &v))) o->seed = (unsigned)v;
-    } else if (option == "--report") {
-        o->report = true, *usedValue = false;
-    } else {
-        return fail("unknown option '" + option + "'");
-    }
-    return ok;
-}
-
-// Fills o from the command line; false (after a message) on a bad one.
-bool parseArguments(int argc, char** argv, Options* o) {
-    for (int i = 1; i < argc; ++i) {
-        bool usedValue = false;
-        if (!parseOption(argv[i], i + 1 < argc ? argv[i + 1] : nullptr, o, &usedValue)) return false;
-        if (usedValue) ++i;
-    }
-    if (!endsWith(o->videoPath, ".avi")) return fail("--video: the name must end in .avi");
-    if (o->truthPath.empty())
+// Fills o from the command line; false with the exit status when the
+// program ends here (--help, --version, a mistake).
+CommandLineOutcome parseArguments(int argc, char** argv, Options* o) {
+    CLI::App app{"Renders the sample video: a chessboard on a table, two buildings, a moving\n"
+                 "camera. Writes an MJPG AVI, a CSV of the true camera of every frame\n"
+                 "(frame,f,r1..r9,tx,ty,tz,board_covered,fy,cx,cy,k1,k2,p1,p2,k3; Pc = R.P + T,\n"
+                 "pixel u = f.xd + cx, v = fy.yd + cy with (xd, yd) the distorted (xc/zc, yc/zc))\n"
+                 "and the same camera as NAME_camera.yml beside the video NAME.avi.",
+                 kProgram};
+    setUpCommandLine(&app);
+    long frames = 0, width = o->width, height = o->height, samples = o->samples, seed = o->seed;
+    addOptions(&app, o, &frames, &width, &height, &samples, &seed);
+    CommandLineOutcome outcome = parseCommandLine(&app, argc, argv);
+    if (!outcome.run) return outcome;
+    o->frames = frames > 0 ? (int)frames : o->path == kSweepPath ? kSweepFrames : kSampleFrames;
+    o->width = (int)width, o->height = (int)height, o->samples = (int)samples, o->seed = (unsigned)seed;
+    if (o->truthPath.empty() && endsWith(o->videoPath, ".avi"))
         o->truthPath = o->videoPath.substr(0, o->videoPath.size() - 4) + "_truth.csv";
-    if (o->truthPath == o->videoPath) return fail("--truth: must differ from the video");
-    return true;
+    std::string problem;
+    if (!checkOptions(*o, &problem)) return {false, reportUsageError(app, problem)};
+    return {true, 0};
 }
 
-bool wantsHelp(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help")) return true;
-    return false;
+int reportProblem(const std::string& problem) {
+    std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, problem.c_str());
+    return kUsageErrorStatus;
 }
 
 // ---------------------------------------------------------------- output
@@ -884,14 +1238,15 @@ std::string partialName(const std::string& path, const char* ending) {
 }
 
 struct Outputs {
-    std::string videoPartial, truthPartial;
+    std::string videoPartial, truthPartial, cameraPartial;
     cv::VideoWriter video;
     FILE* truth = nullptr;
 };
 
-bool openOutputs(const Options& o, Outputs* out) {
+bool openOutputs(const Options& o, const CameraModel& lens, Outputs* out) {
     out->videoPartial = partialName(o.videoPath, ".avi");
     out->truthPartial = partialName(o.truthPath, ".csv");
+    out->cameraPartial = partialName(cameraPathOf(o), ".yml");
     out->truth = std::fopen(out->truthPartial.c_str(), "w");
     if (!out->truth || !writeTruthHeader(out->truth)) {
         std::fprintf(stderr, "%s: %s: cannot write: %s\n", kProgram, o.truthPath.c_str(), std::strerror(errno));
@@ -903,6 +1258,11 @@ bool openOutputs(const Options& o, Outputs* out) {
         std::fprintf(stderr, "%s: %s: cannot write an MJPG video there\n", kProgram, o.videoPath.c_str());
         return false;
     }
+    std::string error;
+    if (!writeCameraFile(out->cameraPartial, lens, &error)) {
+        std::fprintf(stderr, "%s: %s: cannot write the camera file\n", kProgram, cameraPathOf(o).c_str());
+        return false;
+    }
     return true;
 }
 
@@ -910,8 +1270,8 @@ void discardOutputs(Outputs* out) {
     out->video.release();
     if (out->truth) std::fclose(out->truth);
     out->truth = nullptr;
-    std::remove(out->videoPartial.c_str());
-    std::remove(out->truthPartial.c_str());
+    for (const std::string* partial : {&out->videoPartial, &out->truthPartial, &out->cameraPartial})
+        if (!partial->empty()) std::remove(partial->c_str());
 }
 
 // The writer reports no errors (a full disk, for one): read the finished
@@ -921,7 +1281,7 @@ bool videoIsComplete(const std::string& path, int frames) {
     return capture.isOpened() && (int)capture.get(cv::CAP_PROP_FRAME_COUNT) == frames;
 }
 
-// Closes both files and gives them their final names.
+// Closes the files and gives them their final names.
 bool finishOutputs(const Options& o, Outputs* out) {
     out->video.release();
     bool ok = std::fclose(out->truth) == 0;
@@ -931,8 +1291,10 @@ bool finishOutputs(const Options& o, Outputs* out) {
         std::fprintf(stderr, "%s: %s: the video was not written completely\n", kProgram, o.videoPath.c_str());
         ok = false;
     }
+    const std::string cameraPath = cameraPathOf(o);
     for (const auto& names : {std::make_pair(&out->videoPartial, &o.videoPath),
-                              std::make_pair(&out->truthPartial, &o.truthPath)})
+                              std::make_pair(&out->truthPartial, &o.truthPath),
+                              std::make_pair(&out->cameraPartial, &cameraPath)})
         if (ok && std::rename(names.first->c_str(), names.second->c_str()) != 0) {
             std::fprintf(stderr, "%s: %s: %s\n", kProgram, names.second->c_str(), std::strerror(errno));
             ok = false;
@@ -942,17 +1304,17 @@ bool finishOutputs(const Options& o, Outputs* out) {
 }
 
 // Renders every frame, writes it and its true camera.
-bool renderVideo(const Options& o, const Surroundings& s, Outputs* out) {
+bool renderVideo(const Options& o, const Surroundings& s, const Lens& lens, Outputs* out) {
     cv::Mat image(o.height, o.width, CV_32FC3), noise(o.height, o.width, CV_32FC3), picture;
     FrameView view;
     for (int frame = 0; frame < o.frames; ++frame) {
-        setUpFrame(frame, o, &view);
+        setUpFrame(frame, o, s.board, lens, &view);
         renderFrame(view, s, image);
         addSensorNoise(o.seed, frame, image, noise);
         image.convertTo(picture, CV_8UC3);
         out->video.write(picture);
-        bool covered = cornersUnderCard(frame, view.camera) > 0;
-        if (!writeTruthRow(out->truth, frame, view.camera, covered)) {
+        bool covered = o.path == kSamplePath && cornersUnderCard(frame, view.camera, s.board) > 0;
+        if (!writeTruthRow(out->truth, frame, view.camera, covered, lens.model)) {
             std::fprintf(stderr, "%s: %s: write failed\n", kProgram, o.truthPath.c_str());
             return false;
         }
@@ -963,25 +1325,25 @@ bool renderVideo(const Options& o, const Surroundings& s, Outputs* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    constexpr int kBadArguments = 2, kFailed = 1;
-    if (wantsHelp(argc, argv)) {
-        printUsage();
-        return 0;
-    }
+    constexpr int kFailed = 1;
     Options o;
-    if (!parseArguments(argc, argv, &o)) return kBadArguments;
+    CommandLineOutcome outcome = parseArguments(argc, argv, &o);
+    if (!outcome.run) return outcome.status;
+    Lens lens;
+    std::string problem;
+    if (!setUpLens(o, !o.report, &lens, &problem)) return reportProblem(problem);
     if (o.report) {
-        printPathReport(o);
+        printPathReport(o, makeBoard(o.board), lens.model);
         return 0;
     }
-    Surroundings s = makeSurroundings();
+    Surroundings s = makeSurroundings(o);
     Outputs out;
-    if (!openOutputs(o, &out) || !renderVideo(o, s, &out)) {
+    if (!openOutputs(o, lens.model, &out) || !renderVideo(o, s, lens, &out)) {
         discardOutputs(&out);
         return kFailed;
     }
     if (!finishOutputs(o, &out)) return kFailed;
-    std::printf("%s: wrote %s and %s (%d frames, %dx%d, f = %.1f px)\n", kProgram, o.videoPath.c_str(),
-                o.truthPath.c_str(), o.frames, o.width, o.height, focalLength(o.width, o.height));
+    std::printf("%s: wrote %s, %s and %s (%d frames, %dx%d, f = %.1f px)\n", kProgram, o.videoPath.c_str(),
+                o.truthPath.c_str(), cameraPathOf(o).c_str(), o.frames, o.width, o.height, lens.model.fx);
     return 0;
 }

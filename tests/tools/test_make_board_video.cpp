@@ -1,9 +1,11 @@
 // make_board_video through the real program: the clip's format, the corner
-// detector against the ground truth, the covered frames, the camera path's
-// geometry, and the command line. The clip is made once per test run by the
-// CTest fixture (or here, when a test runs on its own).
+// detector against the ground truth, the covered frames, the camera paths'
+// geometry, the lens options, other boards, and the command line. The clip
+// is made once per test run by the CTest fixture (or here, when a test runs
+// on its own); the other clips are small, for the sanitizer build's sake.
 #include <gtest/gtest.h>
 #include <opencv2/calib3d.hpp>
+#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "camera_file.h"
 #include "tsai.h"
 
 namespace {
@@ -33,6 +36,7 @@ struct Truth {
     int frame;
     double f, R[9], T[3];
     bool covered;
+    double fy, cx, cy, k[5];  // the lens: k1 k2 p1 p2 k3
 };
 
 struct Vec3 {
@@ -67,10 +71,12 @@ std::vector<Truth> readTruth(const std::string& path, std::string* header) {
     while (std::getline(in, line)) {
         Truth t;
         int covered = -1;
-        int n = std::sscanf(line.c_str(), "%d,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%d", &t.frame, &t.f,
-                            &t.R[0], &t.R[1], &t.R[2], &t.R[3], &t.R[4], &t.R[5], &t.R[6], &t.R[7], &t.R[8], &t.T[0],
-                            &t.T[1], &t.T[2], &covered);
-        EXPECT_EQ(n, 15) << line;
+        int n = std::sscanf(line.c_str(),
+                            "%d,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%d,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf",
+                            &t.frame, &t.f, &t.R[0], &t.R[1], &t.R[2], &t.R[3], &t.R[4], &t.R[5], &t.R[6], &t.R[7],
+                            &t.R[8], &t.T[0], &t.T[1], &t.T[2], &covered, &t.fy, &t.cx, &t.cy, &t.k[0], &t.k[1], &t.k[2],
+                            &t.k[3], &t.k[4]);
+        EXPECT_EQ(n, 23) << line;
         EXPECT_TRUE(covered == 0 || covered == 1) << line;
         t.covered = covered == 1;
         rows.push_back(t);
@@ -176,9 +182,20 @@ TEST_F(BoardClip, HasTheRequestedSizeRateAndOneTruthRowPerFrame) {
 
     std::string header;
     std::vector<Truth> truth = readTruth(truthPathOf(kClip), &header);
-    EXPECT_EQ(header, "frame,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,board_covered");
+    EXPECT_EQ(header, "frame,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,board_covered,fy,cx,cy,k1,k2,p1,p2,k3");
     ASSERT_EQ((int)truth.size(), kClipFrames);
-    for (int i = 0; i < kClipFrames; ++i) EXPECT_EQ(truth[i].frame, i);
+    for (int i = 0; i < kClipFrames; ++i) {
+        EXPECT_EQ(truth[i].frame, i);
+        EXPECT_EQ(truth[i].fy, truth[i].f);
+        EXPECT_EQ(truth[i].cx, 320);
+        EXPECT_EQ(truth[i].cy, 240);
+        for (double k : truth[i].k) EXPECT_EQ(k, 0.0);
+    }
+    CameraModel camera;
+    std::string error;
+    ASSERT_TRUE(readCameraFile(kClip.substr(0, kClip.size() - 4) + "_camera.yml", 640, 480, &camera, &error)) << error;
+    EXPECT_EQ(camera.fx, 600);
+    EXPECT_EQ(camera.cx, 320);
 }
 
 // Corner k must be the true projection of world (k mod 8, k div 8, 0): this
@@ -269,6 +286,234 @@ TEST_F(BoardClip, ShipPlaceIsHiddenByABuildingInSomeFramesAndSeenInOthers) {
     EXPECT_GE(seen, 10);
 }
 
+// ---------------------------------------------------------------- the lens
+
+std::vector<cv::Point3d> boardCorners(int columns, int rows) {
+    std::vector<cv::Point3d> corners;
+    for (int k = 0; k < columns * rows; ++k) corners.push_back({double(k % columns), double(k / columns), 0.0});
+    return corners;
+}
+
+// Pixels of world points through a truth row's camera and lens, by OpenCV's
+// own projection.
+std::vector<cv::Point2d> projectThroughLens(const Truth& t, const std::vector<cv::Point3d>& points,
+                                            bool withDistortion = true) {
+    cv::Mat R(3, 3, CV_64F, const_cast<double*>(t.R)), rvec;
+    cv::Rodrigues(R, rvec);
+    cv::Mat tvec(3, 1, CV_64F, const_cast<double*>(t.T));
+    cv::Mat K = (cv::Mat_<double>(3, 3) << t.f, 0, t.cx, 0, t.fy, t.cy, 0, 0, 1);
+    cv::Mat D = withDistortion ? cv::Mat(1, 5, CV_64F, const_cast<double*>(t.k)) : cv::Mat::zeros(1, 5, CV_64F);
+    std::vector<cv::Point2d> pixels;
+    cv::projectPoints(points, rvec, tvec, K, D, pixels);
+    return pixels;
+}
+
+// A temporary folder shared by the tests of one suite.
+std::string makeScratchFolder() {
+    char pattern[] = "/tmp/board_video_test_XXXXXX";
+    return mkdtemp(pattern) ? pattern : "";
+}
+
+// The start of the sweep through a strongly distorting lens, with its
+// principal point off the middle and f other than the default: the board
+// in the middle (frame 0), on its way out (6) and in the top left corner
+// of the picture (12).
+const char* const kLensOptions = "--focal 590 --principal-point 331,236 --distortion -0.3,0.12,0.001,-0.0005,-0.03";
+constexpr double kLensK[5] = {-0.3, 0.12, 0.001, -0.0005, -0.03};
+
+class LensClip : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder = makeScratchFolder();
+        video = folder + "/lens.avi";
+        status = runTool(std::string("--path sweep --frames 13 --samples 2 ") + kLensOptions + " --video " + video,
+                         &errors);
+    }
+    static void TearDownTestSuite() { fs::remove_all(folder); }
+    void SetUp() override { ASSERT_EQ(status, 0) << errors; }
+    static std::string folder, video, errors;
+    static int status;
+};
+std::string LensClip::folder, LensClip::video, LensClip::errors;
+int LensClip::status = -1;
+
+TEST_F(LensClip, TruthAndCameraFileCarryTheLensOfTheOptions) {
+    std::string header;
+    std::vector<Truth> truth = readTruth(truthPathOf(video), &header);
+    ASSERT_EQ(truth.size(), 13u);
+    for (const Truth& t : truth) {
+        EXPECT_EQ(t.f, 590);
+        EXPECT_EQ(t.fy, 590);
+        EXPECT_EQ(t.cx, 331);
+        EXPECT_EQ(t.cy, 236);
+        for (int i = 0; i < 5; ++i) EXPECT_EQ(t.k[i], kLensK[i]) << i;
+    }
+    CameraModel camera;
+    std::string error;
+    ASSERT_TRUE(readCameraFile(folder + "/lens_camera.yml", 640, 480, &camera, &error)) << error;
+    EXPECT_EQ(camera.fx, 590);
+    EXPECT_EQ(camera.fy, 590);
+    EXPECT_EQ(camera.cx, 331);
+    EXPECT_EQ(camera.cy, 236);
+    EXPECT_EQ(camera.distortionCount, 5);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(camera.distortion[i], kLensK[i]) << i;
+    EXPECT_EQ(camera.boardColumns, 8);
+    EXPECT_EQ(camera.boardRows, 6);
+}
+
+// The detector, refined to subpixels, against OpenCV's projection through
+// the true lens: the renderer's rays and the truth's pixels agree, and the
+// lens moves the corners by far more than that.
+TEST_F(LensClip, DetectedCornersLieWhereTheTrueLensPutsThem) {
+    std::string header;
+    std::vector<Truth> truth = readTruth(truthPathOf(video), &header);
+    cv::VideoCapture capture(video, cv::CAP_FFMPEG);
+    cv::Mat frame, grey;
+    std::vector<double> errors;
+    double largestDistortion = 0;
+    for (size_t i = 0; i < truth.size() && capture.read(frame); ++i) {
+        if (i % 6 != 0) continue;
+        cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+        std::vector<cv::Point2f> corners;
+        ASSERT_TRUE(cv::findChessboardCorners(grey, cv::Size(8, 6), corners, cv::CALIB_CB_ADAPTIVE_THRESH)) << i;
+        cv::cornerSubPix(grey, corners, cv::Size(5, 5), cv::Size(-1, -1),
+                         cv::TermCriteria(cv::TermCriteria::EPS + cv::TermCriteria::COUNT, 50, 1e-4));
+        std::vector<cv::Point2d> expected = projectThroughLens(truth[i], boardCorners(8, 6));
+        std::vector<cv::Point2d> pinhole = projectThroughLens(truth[i], boardCorners(8, 6), false);
+        for (size_t k = 0; k < corners.size(); ++k) {
+            errors.push_back(std::hypot(corners[k].x - expected[k].x, corners[k].y - expected[k].y));
+            largestDistortion = std::max(largestDistortion, cv::norm(expected[k] - pinhole[k]));
+        }
+    }
+    ASSERT_EQ(errors.size(), 3 * 48u);
+    std::sort(errors.begin(), errors.end());
+    EXPECT_LT(errors[errors.size() / 2], 0.15) << "median corner error, pixels";
+    EXPECT_LT(errors.back(), 0.5) << "largest corner error, pixels";
+    EXPECT_GT(largestDistortion, 10.0) << "the lens should move corners by pixels";
+}
+
+// The whole sweep, rendered tiny: its geometry is that of any size.
+class SweepPath : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder = makeScratchFolder();
+        std::string video = folder + "/sweep.avi", errors;
+        status = runTool("--path sweep --width 160 --height 120 --samples 1 --video " + video, &errors);
+        std::string header;
+        if (status == 0) truth = readTruth(truthPathOf(video), &header);
+    }
+    static void TearDownTestSuite() { fs::remove_all(folder); }
+    void SetUp() override {
+        ASSERT_EQ(status, 0);
+        ASSERT_EQ(truth.size(), 240u);
+    }
+    static std::string folder;
+    static int status;
+    static std::vector<Truth> truth;
+    const cv::Size size{160, 120};
+};
+std::string SweepPath::folder;
+int SweepPath::status = -1;
+std::vector<Truth> SweepPath::truth;
+
+TEST_F(SweepPath, BoardCornersReachEveryPartOfThePictureAndItsCorners) {
+    int cells[3][3] = {};
+    bool nearCorner[4] = {};  // within a tenth of the picture's size of each corner
+    for (const Truth& t : truth)
+        for (const cv::Point2d& p : projectThroughLens(t, boardCorners(8, 6))) {
+            if (!insidePicture(p, size)) continue;
+            ++cells[int(3 * p.y / size.height)][int(3 * p.x / size.width)];
+            bool left = p.x < size.width / 10.0, right = p.x > size.width * 0.9;
+            bool top = p.y < size.height / 10.0, bottom = p.y > size.height * 0.9;
+            nearCorner[0] |= left && top, nearCorner[1] |= right && top;
+            nearCorner[2] |= left && bottom, nearCorner[3] |= right && bottom;
+        }
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 3; ++column)
+            EXPECT_GE(cells[row][column], 200) << "cell " << row << ", " << column;
+    for (int c = 0; c < 4; ++c) EXPECT_TRUE(nearCorner[c]) << "picture corner " << c;
+}
+
+TEST_F(SweepPath, TiltsSpan15To55DegreesAndTheBoardTurnsBothWaysKeepingItsFirstRowUp) {
+    double lowest = 90, highest = 0, mostLeft = 0, mostRight = 0;
+    for (const Truth& t : truth) {
+        double tilt = std::acos(t.R[8]) * 180 / kPi;
+        lowest = std::min(lowest, tilt), highest = std::max(highest, tilt);
+        EXPECT_GE(tilt, 15 - 1e-6) << "frame " << t.frame;
+        EXPECT_LE(tilt, 55 + 1e-6) << "frame " << t.frame;
+        EXPECT_LT(cameraCentre(t).z, 0.0) << "frame " << t.frame;
+        cv::Point2d a = truePixel(t, {3.5, 2.0, 0}, size), b = truePixel(t, {3.5, 3.0, 0}, size);
+        double roll = std::atan2(-(b.x - a.x), b.y - a.y) * 180 / kPi;
+        EXPECT_LT(std::fabs(roll), 40.0) << "frame " << t.frame;
+        mostLeft = std::min(mostLeft, roll), mostRight = std::max(mostRight, roll);
+        for (int k = 0; k < 48; ++k) EXPECT_FALSE(hiddenByBuilding(t, {double(k % 8), double(k / 8), 0}));
+    }
+    EXPECT_LE(lowest, 16.0);
+    EXPECT_GE(highest, 54.0);
+    EXPECT_LE(mostLeft, -25.0);
+    EXPECT_GE(mostRight, 25.0);
+}
+
+// Corners of the sweep's whole-board views seen through a lens, with
+// 0.1 px of noise at 640 x 480: OpenCV's calibration finds f, the principal
+// point and k1 k2 k3 again. Every fourth frame: a calibration's time grows
+// steeply with its views.
+TEST_F(SweepPath, WholeBoardViewsDetermineTheLensForACalibration) {
+    const double noise = 0.1 * size.width / 640.0;
+    cv::RNG rng(7);
+    std::vector<std::vector<cv::Point3f>> objectPoints;
+    std::vector<std::vector<cv::Point2f>> imagePoints;
+    for (size_t i = 0; i < truth.size(); i += 4) {
+        Truth t = truth[i];
+        std::copy(kLensK, kLensK + 5, t.k);
+        std::vector<cv::Point2d> pixels = projectThroughLens(t, boardCorners(8, 6));
+        std::vector<cv::Point2f> view;
+        for (const cv::Point2d& p : pixels)
+            if (insidePicture(p, size)) view.push_back(cv::Point2f(p.x + rng.gaussian(noise), p.y + rng.gaussian(noise)));
+        if (view.size() < pixels.size()) continue;
+        imagePoints.push_back(view);
+        std::vector<cv::Point3f> board;
+        for (const cv::Point3d& c : boardCorners(8, 6)) board.push_back(cv::Point3f(c));
+        objectPoints.push_back(board);
+    }
+    ASSERT_GE(imagePoints.size(), 25u);
+    cv::Mat K, D;
+    std::vector<cv::Mat> rvecs, tvecs;
+    double rms = cv::calibrateCamera(objectPoints, imagePoints, size, K, D, rvecs, tvecs);
+    EXPECT_LT(rms, 2 * noise);
+    const Truth& t = truth[0];
+    EXPECT_NEAR(K.at<double>(0, 0), t.f, 0.002 * t.f);
+    EXPECT_NEAR(K.at<double>(0, 2), t.cx, 0.002 * size.width);
+    EXPECT_NEAR(K.at<double>(1, 2), t.cy, 0.002 * size.width);
+    EXPECT_NEAR(D.at<double>(0), kLensK[0], 0.005);
+    EXPECT_NEAR(D.at<double>(1), kLensK[1], 0.03);
+    EXPECT_NEAR(D.at<double>(4), kLensK[4], 0.05);
+}
+
+// ---------------------------------------------------------------- other boards
+
+TEST(OtherBoards, ANineBySixBoardIsFoundWithNineBySixCornersAtItsTruth) {
+    std::string folder = makeScratchFolder(), video = folder + "/nine.avi", errors;
+    ASSERT_EQ(runTool("--board 9x6 --frames 2 --samples 2 --video " + video, &errors), 0) << errors;
+    std::string header;
+    std::vector<Truth> truth = readTruth(truthPathOf(video), &header);
+    cv::VideoCapture capture(video, cv::CAP_FFMPEG);
+    cv::Mat frame;
+    for (size_t i = 0; i < truth.size() && capture.read(frame); ++i) {
+        std::vector<cv::Point2f> corners;
+        EXPECT_FALSE(cv::findChessboardCorners(frame, cv::Size(8, 6), corners, cv::CALIB_CB_ADAPTIVE_THRESH));
+        ASSERT_TRUE(cv::findChessboardCorners(frame, cv::Size(9, 6), corners, cv::CALIB_CB_ADAPTIVE_THRESH)) << i;
+        std::vector<cv::Point2d> expected = projectThroughLens(truth[i], boardCorners(9, 6));
+        for (size_t k = 0; k < corners.size(); ++k)
+            EXPECT_LT(std::hypot(corners[k].x - expected[k].x, corners[k].y - expected[k].y), 1.0)
+                << "frame " << i << " corner " << k;
+    }
+    CameraModel camera;
+    ASSERT_TRUE(readCameraFile(folder + "/nine_camera.yml", 640, 480, &camera, &errors)) << errors;
+    EXPECT_EQ(camera.boardColumns, 9);
+    fs::remove_all(folder);
+}
+
 // ---------------------------------------------------------------- the command line
 
 class ToolRun : public ::testing::Test {
@@ -306,7 +551,13 @@ TEST_F(ToolRun, BadArgumentsFailWithAMessageAndWriteNothing) {
     const std::vector<std::string> cases = {
         "--frames 0" + out, "--frames 12x" + out, "--width 641" + out, "--height 8" + out, "--samples 9" + out,
         "--seed -1" + out, "--bogus" + out, out + " --frames", "--video " + dir + "/out.mp4",
-        out + " --truth " + dir + "/out.avi"};
+        out + " --truth " + dir + "/out.avi", out + " --truth " + dir + "/out_camera.yml",
+        "--focal 0" + out, "--focal -600" + out, "--focal nan" + out, "--focal 1" + out, "--focal 6e5" + out,
+        "--principal-point 700,240" + out, "--principal-point 320,-1" + out, "--principal-point 320" + out,
+        "--principal-point 320,240,1" + out, "--distortion 0.1,0.2,0" + out, "--distortion 0,0,0,0,0,0" + out,
+        "--distortion a,b,c,d,e" + out, "--distortion 0.1,inf,0,0,0" + out, "--distortion -0.9,0,0,0,0" + out,
+        "--path loop" + out, "--board 12x5" + out, "--board 8x8" + out, "--board 6x8" + out,
+        "--distortion -0.9,0,0,0,0 --report" + out};
     for (const std::string& arguments : cases) {
         std::string errors;
         EXPECT_NE(runTool(arguments, &errors), 0) << arguments;
