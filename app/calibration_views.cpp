@@ -46,6 +46,12 @@ constexpr float kProfileStep = 0.5f;      // px
 constexpr int kMaxProfileSamples = static_cast<int>(2 * kMaxProfileHalf / kProfileStep) + 1;
 constexpr float kMinEdgeContrast = 16.0f;  // grey levels
 
+// Corner refinement: see refineBoardCorners.
+constexpr int kMaxRefineHalfWindow = 11, kMinRefineHalfWindow = 2;  // px
+constexpr double kRefineWindowPerSpacing = 0.35;
+constexpr int kRefineIterations = 30;
+constexpr double kRefineEpsilon = 0.0001;  // px
+
 double valueGain(int count) { return std::ldexp(1.0, -(count + 1)); }  // g(n+1) - g(n)
 
 int coverageCell(cv::Point2f p, cv::Size picture) {
@@ -113,6 +119,18 @@ double squaredDistance(const CalibrationView& a, const CalibrationView& b) {
     double tx = a.tiltDegrees * std::cos(a.tiltDirection) - b.tiltDegrees * std::cos(b.tiltDirection);
     double ty = a.tiltDegrees * std::sin(a.tiltDirection) - b.tiltDegrees * std::sin(b.tiltDirection);
     return dx * dx + dy * dy + ds * ds + (tx * tx + ty * ty) / (kSameTilt * kSameTilt);
+}
+
+double nearestCornerSpacing(const std::vector<cv::Point2f>& corners, cv::Size pattern) {
+    double nearest = HUGE_VAL;
+    int w = pattern.width;
+    for (int i = 0; i < pattern.height; ++i)
+        for (int j = 0; j < w; ++j) {
+            const cv::Point2f& p = corners[i * w + j];
+            if (j + 1 < w) nearest = std::min(nearest, cv::norm(p - corners[i * w + j + 1]));
+            if (i + 1 < pattern.height) nearest = std::min(nearest, cv::norm(p - corners[(i + 1) * w + j]));
+        }
+    return nearest;
 }
 
 float sampleGrey(const cv::Mat& grey, float x, float y) {
@@ -209,6 +227,23 @@ void initViewCollection(ViewCollection* collection, cv::Size picture, cv::Size p
     collection->cellViews.fill(0);
     collection->poseViews.fill(0);
     collection->changes = 0;
+}
+
+bool refineBoardCorners(const cv::Mat& grey, cv::Size pattern, std::vector<cv::Point2f>* corners) {
+    if (grey.empty() || grey.type() != CV_8UC1 || !cornersUsable(*corners, pattern, grey.size())) return false;
+    int half = static_cast<int>(kRefineWindowPerSpacing * nearestCornerSpacing(*corners, pattern));
+    half = std::min(std::max(half, kMinRefineHalfWindow), kMaxRefineHalfWindow);
+    std::vector<cv::Point2f> refined = *corners;
+    try {
+        cv::cornerSubPix(grey, refined, cv::Size(half, half), cv::Size(-1, -1),
+                         cv::TermCriteria(cv::TermCriteria::EPS + cv::TermCriteria::COUNT, kRefineIterations,
+                                          kRefineEpsilon));
+    } catch (const cv::Exception&) {
+        return false;
+    }
+    if (!cornersUsable(refined, pattern, grey.size())) return false;
+    *corners = refined;
+    return true;
 }
 
 float boardSharpness(const cv::Mat& grey, const std::vector<cv::Point2f>& corners, cv::Size pattern) {

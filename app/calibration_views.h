@@ -98,6 +98,16 @@ bool offerView(ViewCollection* collection, const std::vector<cv::Point2f>& corne
 bool describeView(const ViewCollection& collection, const std::vector<cv::Point2f>& corners,
                   const cv::Mat& grey, CalibrationView* view);
 
+// Refines the detector's corners in grey (8-bit, one channel) with
+// cv::cornerSubPix, in a half-window of at most 11 px and at most 0.35 of the
+// nearest corners' spacing: larger windows take in the neighbouring squares'
+// edges, which pull corners away (on opencv-doc's 9 x 6 photographs, whose
+// corners lie 21 px apart, OpenCV's sample window of 11 px gives views of
+// 0.5 to 1.2 px RMS error among views of 0.2). False, corners unchanged,
+// when they are not the whole pattern or the refinement fails. About
+// 0.3 ms for 48 corners.
+bool refineBoardCorners(const cv::Mat& grey, cv::Size pattern, std::vector<cv::Point2f>* corners);
+
 // Sharpness of the board's edges in grey (8-bit, one channel), 1/px; the
 // smaller of the values along the two grid directions (motion blurs one).
 // kSharpnessUnknown when no edge has enough contrast to measure.

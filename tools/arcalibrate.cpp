@@ -59,16 +59,6 @@ constexpr int kWantedTilts = 8;          // tilt bins
 // Progress lines for files: one every this many frames.
 constexpr long kProgressEveryFrames = 50;
 
-// cornerSubPix: half-window up to the OpenCV sample's 11 px, and at most
-// kRefineWindowPerSpacing of the nearest corners' spacing. With larger
-// windows the neighbouring squares' edges pull corners away: on the 9 x 6
-// photographs of opencv-doc (spacing down to 21 px) the sample's 11 px window
-// gives views of 0.5 to 1.2 px RMS error among views of 0.2.
-constexpr int kMaxRefineHalfWindow = 11, kMinRefineHalfWindow = 2;
-constexpr double kRefineWindowPerSpacing = 0.35;
-constexpr int kRefineIterations = 30;
-constexpr double kRefineEpsilon = 0.0001;  // px
-
 struct Options {
     std::vector<std::string> sources;
     std::string output;
@@ -191,18 +181,6 @@ bool readPicture(Source* source, cv::Mat* picture, std::string* label, std::stri
     return true;
 }
 
-int refineHalfWindow(const std::vector<cv::Point2f>& corners, cv::Size pattern) {
-    double nearest = 1e9;
-    for (int i = 0; i < pattern.height; ++i)
-        for (int j = 0; j < pattern.width; ++j) {
-            const cv::Point2f& p = corners[i * pattern.width + j];
-            if (j + 1 < pattern.width) nearest = std::min(nearest, cv::norm(p - corners[i * pattern.width + j + 1]));
-            if (i + 1 < pattern.height) nearest = std::min(nearest, cv::norm(p - corners[(i + 1) * pattern.width + j]));
-        }
-    int half = static_cast<int>(kRefineWindowPerSpacing * nearest);
-    return std::min(std::max(half, kMinRefineHalfWindow), kMaxRefineHalfWindow);
-}
-
 // Video frames are searched on a half-size copy when that is still at least
 // kMinHalfSearchWidth wide, then refined on the full picture: on a 640 x 480
 // sweep the search costs a third as much (failed searches of a board half out
@@ -220,14 +198,10 @@ bool findBoard(const cv::Mat& grey, cv::Size pattern, bool video, std::vector<cv
         // A half-size pixel's centre lies between the two full-size pixels it averages.
         if (half)
             for (cv::Point2f& p : *corners) p = 2.0f * p + cv::Point2f(0.5f, 0.5f);
-        int window = refineHalfWindow(*corners, pattern);
-        cv::cornerSubPix(grey, *corners, cv::Size(window, window), cv::Size(-1, -1),
-                         cv::TermCriteria(cv::TermCriteria::EPS + cv::TermCriteria::COUNT, kRefineIterations,
-                                          kRefineEpsilon));
     } catch (const cv::Exception&) {
         return false;
     }
-    return static_cast<int>(corners->size()) == pattern.area();
+    return refineBoardCorners(grey, pattern, corners);
 }
 
 bool collectionComplete(const ViewCollection& views) {
