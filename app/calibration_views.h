@@ -100,12 +100,13 @@ bool describeView(const ViewCollection& collection, const std::vector<cv::Point2
 
 // Refines the detector's corners in grey (8-bit, one channel) with
 // cv::cornerSubPix, in a half-window of at most 11 px and at most 0.35 of the
-// nearest corners' spacing: larger windows take in the neighbouring squares'
-// edges, which pull corners away (on opencv-doc's 9 x 6 photographs, whose
-// corners lie 21 px apart, OpenCV's sample window of 11 px gives views of
-// 0.5 to 1.2 px RMS error among views of 0.2). False, corners unchanged,
-// when they are not the whole pattern or the refinement fails. About
-// 0.3 ms for 48 corners.
+// nearest corners' spacing, so that the window stays inside the squares
+// around each corner: printed boards often cut the outer squares short, and
+// beyond them the paper's or the table's edge pulls the outer corners away
+// (on opencv-doc's 9 x 6 photographs, corners 21 px apart, OpenCV's sample
+// window of 11 px moves the outer column by 2 to 6 px). False, corners
+// unchanged, when they are not the whole pattern inside the picture or the
+// refinement fails. About 0.3 ms for 48 corners.
 bool refineBoardCorners(const cv::Mat& grey, cv::Size pattern, std::vector<cv::Point2f>* corners);
 
 // Sharpness of the board's edges in grey (8-bit, one channel), 1/px; the

@@ -73,9 +73,12 @@ std::vector<std::vector<cv::Point2f>> sweep(const TrueLens& lens, int frames, do
 
 // A picture of the board through a homography (no lens), rendered at twice
 // the size and shrunk, then blurred by sigma px; corners are where the
-// homography puts the inner corners.
+// homography puts the inner corners. The outer squares are outerSquare of a
+// square wide (printed boards often cut them short), then comes white paper
+// or, with a cut, a dark table.
 constexpr int kSquarePixels = 16;
-cv::Mat renderBoard(const cv::Matx33d& boardToPicture, double sigma, std::vector<cv::Point2f>* corners) {
+cv::Mat renderBoard(const cv::Matx33d& boardToPicture, double sigma, std::vector<cv::Point2f>* corners,
+                    double outerSquare = 1.0) {
     int columns = kPattern.width + 1, rows = kPattern.height + 1, margin = kSquarePixels;
     cv::Mat texture(rows * kSquarePixels + 2 * margin, columns * kSquarePixels + 2 * margin, CV_8UC1,
                     cv::Scalar(230));
@@ -84,6 +87,13 @@ cv::Mat renderBoard(const cv::Matx33d& boardToPicture, double sigma, std::vector
             if ((i + j) % 2 == 0)
                 texture(cv::Rect(margin + j * kSquarePixels, margin + i * kSquarePixels, kSquarePixels, kSquarePixels))
                     .setTo(25);
+    if (outerSquare < 1.0) {
+        int cut = margin + static_cast<int>(std::lround((1.0 - outerSquare) * kSquarePixels));
+        cv::Mat table(texture.size(), CV_8UC1, cv::Scalar(70));
+        cv::Rect kept(cut, cut, texture.cols - 2 * cut, texture.rows - 2 * cut);
+        texture(kept).copyTo(table(kept));
+        texture = table;
+    }
     // Texture pixel of board point (x, y) in squares from the first inner corner.
     cv::Matx33d boardToTexture(kSquarePixels, 0, margin + kSquarePixels - 0.5, 0, kSquarePixels,
                                margin + kSquarePixels - 0.5, 0, 0, 1);
@@ -205,6 +215,33 @@ TEST(ViewSelection, SharpnessFollowsBlurAndDecidesBetweenRepeats) {
     EXPECT_EQ(verdict, ViewVerdict::kReplaced);
     ASSERT_EQ(views.views.size(), 1u);
     EXPECT_EQ(views.views[0].source, 3);
+}
+
+TEST(ViewSelection, RefinedCornersStayOffTheEdgeOfABoardWithShortOuterSquares) {
+    // Squares of 24 px, the outer ones cut to 9.6 px, then a dark table: the
+    // OpenCV sample's 11 px half-window reaches the table's edge from the
+    // outer corners.
+    std::vector<cv::Point2f> truth;
+    cv::Mat grey = renderBoard(cv::Matx33d(24, 1, 150, -0.5, 23.5, 110, 0.0002, 0.0001, 1), 0.8, &truth, 0.4);
+    std::mt19937 rng(2);
+    std::uniform_real_distribution<float> shift(-1.0f, 1.0f);
+    std::vector<cv::Point2f> found = truth, wide;
+    for (cv::Point2f& p : found) p += cv::Point2f(shift(rng), shift(rng));
+    wide = found;
+    ASSERT_TRUE(refineBoardCorners(grey, kPattern, &found));
+    cv::cornerSubPix(grey, wide, cv::Size(11, 11), cv::Size(-1, -1),
+                     cv::TermCriteria(cv::TermCriteria::EPS + cv::TermCriteria::COUNT, 30, 0.0001));
+    double worst = 0, worstWide = 0;
+    for (size_t k = 0; k < truth.size(); ++k) {
+        worst = std::max(worst, cv::norm(found[k] - truth[k]));
+        worstWide = std::max(worstWide, cv::norm(wide[k] - truth[k]));
+    }
+    EXPECT_LT(worst, 0.25);
+    EXPECT_GT(worstWide, 1.0);
+
+    std::vector<cv::Point2f> partial(truth.begin(), truth.begin() + 10);
+    EXPECT_FALSE(refineBoardCorners(grey, kPattern, &partial));
+    EXPECT_EQ(partial.size(), 10u);
 }
 
 TEST(LensCalibration, RecoversTheLensFromASweepsChosenViews) {
