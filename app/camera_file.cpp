@@ -28,7 +28,7 @@ constexpr long kMaxFileBytes = 4L << 20;
 constexpr int kMaxPictureSide = 65536;                       // pixels
 constexpr double kAspectTolerance = 0.01;                    // relative
 constexpr double kMinFocalPerSide = 0.05, kMaxFocalPerSide = 100.0;  // times the larger side
-constexpr int kHeadBytes = 64;                               // read to tell the formats apart
+constexpr int kMaxNesting = 32, kMaxIndent = 256;            // levels; characters of a line's indentation
 
 // Newton's method for the inverse of the lens model.
 constexpr int kMaxNewtonSteps = 60;
@@ -163,6 +163,27 @@ bool readYaml(const std::string& path, Fields* fields, std::string* problem) {
     }
 }
 
+// Both parsers recurse once per level of nesting and overflow the stack on
+// a file nested some 50,000 deep; a camera file is nested three deep. XML:
+// elements open minus elements closed. YAML and JSON: brackets open minus
+// closed, and each line's indentation and leading "- " (block nesting).
+bool nestedTooDeep(const std::string& text, bool xml) {
+    int depth = 0, deepest = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!xml && (i == 0 || text[i - 1] == '\n')) {
+            size_t indentEnd = std::min(text.find_first_not_of(" \t-", i), text.size());
+            if (indentEnd - i > (size_t)kMaxIndent) return true;
+        }
+        char c = text[i], next = i + 1 < text.size() ? text[i + 1] : '\0';
+        if (xml && c == '<') depth += next == '/' ? -1 : next == '?' || next == '!' ? 0 : 1;
+        else if (xml && c == '/' && next == '>') --depth;
+        else if (!xml && (c == '[' || c == '{')) ++depth;
+        else if (!xml && (c == ']' || c == '}')) --depth;
+        deepest = std::max(deepest, depth);
+    }
+    return deepest > kMaxNesting;
+}
+
 // The file's first bytes after white space tell cv::FileStorage's formats
 // from plain YAML.
 bool readFields(const std::string& path, Fields* fields, std::string* problem) {
@@ -172,16 +193,14 @@ bool readFields(const std::string& path, Fields* fields, std::string* problem) {
     if (size < 0) return *problem = "cannot read", false;
     if (size > kMaxFileBytes) return *problem = "larger than 4 MB, not a camera file", false;
     if (size == 0) return *problem = "empty file", false;
+    std::string text((size_t)size, '\0');
     in.seekg(0);
-    char head[kHeadBytes] = {};
-    in.read(head, sizeof head);
-    std::string start(head, (size_t)in.gcount());
-    size_t first = start.find_first_not_of(" \t\r\n");
+    if (!in.read(&text[0], size)) return *problem = "cannot read", false;
+    size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return *problem = "no fields", false;
-    start = start.substr(first);
-    if (start.compare(0, 6, "%YAML:") == 0 || start[0] == '<' || start[0] == '{')
-        return readStorage(path, fields, problem);
-    return readYaml(path, fields, problem);
+    bool storage = text.compare(first, 6, "%YAML:") == 0 || text[first] == '<' || text[first] == '{';
+    if (nestedTooDeep(text, text[first] == '<')) return *problem = "nested too deeply for a camera file", false;
+    return storage ? readStorage(path, fields, problem) : readYaml(path, fields, problem);
 }
 
 // ---------------------------------------------------------------- interpretation

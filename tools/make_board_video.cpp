@@ -211,9 +211,11 @@ constexpr int kPathKeys = sizeof(kPath) / sizeof(kPath[0]);
 // (across and down, -1 to 1 from the picture's middle to its edges, in the
 // undistorted picture), and the board's turn in the picture (degrees). The
 // board visits the nine parts of the picture twice, each time at another
-// tilt, direction and turn, and leaves the picture partly near its corners.
-// Tilt directions from -135 to 45 degrees keep the camera on the side of
-// the board away from the buildings.
+// tilt, direction and turn: first whole (the detector finds it beside every
+// corner of the picture), then reaching into the picture's corners, partly
+// out. Tilt directions from -135 to 45 degrees keep the camera on the side
+// of the board away from the buildings; each is chosen so that the board's
+// place off the middle does not add to its slant towards the camera.
 constexpr PathKey kSweep[] = {
     {0.0, {-45, 15, 15.0, 0.0, 0.0, 0}, false},
     {0.4, {-45, 40, 16.0, -0.42, -0.38, 20}, false},

@@ -1,27 +1,42 @@
 // pose_error.cpp - how well the overlay sits on the board: the cameras of an
 // arrender pose log against the true cameras of the sample video.
 //
-// For every frame with the board found and a calibrated camera, the 48 board
-// corners and the 16 building corners are projected through the estimated
-// and through the true camera; the distances between the two projections
-// give the mean and maximum in pixels (board, buildings, all 64 together).
-// Beside them: the rotation error (degrees, the angle of R_est R_true^T), the
-// translation error (|T_est - T_true| in percent of |T_true|) and the focal
-// length's error (percent). Then the median and 95th percentile of each over
-// the video, and the jitter of the building corners on a stretch where the
-// camera holds still: RMS and maximum of the frame-to-frame displacement of
-// each building corner's projection through the estimated camera, over the
-// pairs of consecutive frames with the board found.
+// For every frame with the board found and a calibrated camera, the board's
+// inner corners (48 for 8 x 6, --board) and the 16 building corners are
+// placed twice in the picture: where the true camera shows them (with its
+// lens distortion and principal point) and where the overlay draws them
+// (the log row's pinhole camera: u = f.xc/zc + cx, v = fy.yc/zc + cy). The
+// distances give the mean and maximum in pixels (board, buildings, all
+// together). Beside them: the rotation error (degrees, the angle of
+// R_est R_true^T), the translation error (|T_est - T_true| in percent of
+// |T_true|) and the focal length's error (percent). Then the median and 95th
+// percentile of each over the video, and the jitter of the building corners
+// on a stretch where the camera holds still: RMS and maximum of the
+// frame-to-frame displacement of each building corner's place through the
+// estimated camera, over the pairs of consecutive frames with the board found.
 //
-// Both projections share one principal point, so no distance depends on the
-// picture's size. A point behind either camera has an infinite distance.
-// Limits: the pose log's frames must be the truth's first frames, in order,
-// counted from 0 (a log of a shorter run is fine); lines of at most 4095
-// bytes, at most a million frames; the true R must be a rotation.
+// With --camera FILE the registration is measured in the picture undistorted
+// with FILE, as a viewer undistorting the video shows it: the true point's
+// pixel, undistorted with FILE's lens and placed by FILE's pinhole camera,
+// against the overlay; only frames whose logged lens (f, fy, cx, cy) is
+// FILE's within 1e-6 count (a self-calibrating run, from its switch on).
+//
+// Columns are found by name. Files without fy, cx, cy (and the truth's
+// k1 k2 p1 p2 k3) mean fy = f, the principal point (width/2, height/2) with
+// integer halving, no distortion; the picture's size is --size, else the one
+// in the camera file beside the truth (NAME_camera.yml for NAME_truth.csv),
+// else 640 x 480. A point behind either camera has an infinite distance; a
+// point past a lens's fold (far outside the picture, where the model stops
+// being one-to-one) is left out. Limits: the pose log's frames must be the
+// truth's first frames, in order, counted from 0 (a log of a shorter run is
+// fine); lines of at most 4095 bytes, at most a million frames; the true R
+// must be a rotation.
 //
 // Usage:
 //     pose_error poses.csv board_truth.csv                 # the table
-//     pose_error poses.csv board_truth.csv --csv --still 39:69
+//     pose_error poses.csv lens_truth.csv --camera lens_camera.yml --csv
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -29,14 +44,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
+#include "camera_file.h"
+#include "command_line.h"
 #include "tsai.h"
 
 namespace {
 
 constexpr const char* kProgram = "pose_error";
-constexpr int kInputError = 1, kUsageError = 2;
+constexpr int kInputError = 1;
 constexpr double kPi = 3.14159265358979323846;
 
 // Input limits.
@@ -44,17 +62,40 @@ constexpr size_t kMaxLineBytes = 4096;  // with the newline and the final NUL
 constexpr long kMaxFrames = 1000000;
 constexpr double kRotationTolerance = 1e-6;  // per entry of R R^T - I, true cameras
 constexpr double kMinDepth = 1e-9;           // world units in front of the camera
+constexpr double kLensTolerance = 1e-6;      // relative, a logged lens against --camera's
+constexpr double kRoundTrip = 1e-9;          // normalised units, distortion and back
+constexpr int kDefaultWidth = 640, kDefaultHeight = 480;
 
-// The pose log's leading columns and the truth's columns.
-constexpr const char* kPosesColumns[] = {"frame", "found", "f",  "r1", "r2", "r3", "r4", "r5",
-                                         "r6",    "r7",    "r8", "r9", "tx", "ty", "tz"};
-constexpr const char* kTruthColumns[] = {"frame", "f",  "r1", "r2", "r3", "r4", "r5", "r6",
-                                         "r7",    "r8", "r9", "tx", "ty", "tz", "board_covered"};
-constexpr int kPosesLeadingColumns = 15, kTruthColumnCount = 15;
+// Columns of both files, by name.
+enum Column {
+    kFrame, kFound, kF, kR1, kR2, kR3, kR4, kR5, kR6, kR7, kR8, kR9, kTx, kTy, kTz, kCovered,
+    kFy, kCx, kCy, kK1, kK2, kP1, kP2, kK3, kColumnCount
+};
+constexpr const char* kColumnNames[kColumnCount] = {
+    "frame", "found", "f",  "r1", "r2", "r3", "r4", "r5", "r6", "r7", "r8", "r9", "tx", "ty", "tz", "board_covered",
+    "fy",    "cx",    "cy", "k1", "k2", "p1", "p2", "k3"};
 
-// Board: 8 x 6 inner corners, corner k at world (k mod 8, k div 8, 0).
-constexpr int kCornerColumns = 8, kCornerRows = 6;
-constexpr int kBoardCorners = kCornerColumns * kCornerRows;
+// Which columns a file must have, may have, and whether it may have others.
+struct ColumnSet {
+    bool required[kColumnCount], optional[kColumnCount];
+    bool othersAllowed;
+};
+
+ColumnSet posesColumns() {
+    ColumnSet set = {};
+    for (int c = kFrame; c <= kTz; ++c) set.required[c] = true;
+    set.optional[kFy] = set.optional[kCx] = set.optional[kCy] = true;
+    set.othersAllowed = true;  // reprojection RMS, milliseconds per stage
+    return set;
+}
+
+ColumnSet truthColumns() {
+    ColumnSet set = {};
+    for (int c = kFrame; c <= kCovered; ++c) set.required[c] = c != kFound;
+    for (int c = kFy; c < kColumnCount; ++c) set.optional[c] = true;
+    set.othersAllowed = false;
+    return set;
+}
 
 // The buildings' corners in the board frame (x, y, z), which is the world
 // point (x, z, -y): y is the height above the board.
@@ -66,8 +107,6 @@ constexpr double kBuildingCornersInBoardFrame[kBuildingCorners][3] = {
     // predio2
     {11.0, 0.0, 1.0}, {11.0, 4.0, 1.0}, {11.0, 4.0, 5.0}, {11.0, 0.0, 5.0},
     {15.4, 0.0, 1.4}, {15.2, 4.0, 1.3}, {15.3, 4.0, 5.4}, {15.4, 0.0, 5.4}};
-
-constexpr int kAllCorners = kBoardCorners + kBuildingCorners;
 
 // The per-frame figures, in the order of the table and the CSV.
 enum Figure {
@@ -86,15 +125,17 @@ struct Point3 {
     double X, Y, Z;
 };
 
-// One camera of either file; `found` is always true for the truth.
+// One camera of either file; `found` is always true for the truth. The
+// lens: lens.fx is f; the estimates have no distortion.
 struct Pose {
     long frame;
     bool found;
     double f, R[9], T[3];
+    CameraModel lens;
 };
 
 struct FrameError {
-    double figure[kFigureCount];
+    double figure[kFigureCount];  // NaN where no point could be measured
 };
 
 struct Stretch {
@@ -108,25 +149,21 @@ struct Jitter {
 };
 
 struct Options {
-    std::string posesPath, truthPath;
+    std::string posesPath, truthPath, cameraPath;
     bool csv = false;
     Stretch still = {-1, -1};  // from --still; none: the longest still run of the truth
+    BoardSize board = kDefaultBoard;
+    int width = 0, height = 0;  // from --size; 0: see pictureSize
 };
 
-const char* const kUsage =
-    "usage: pose_error POSES.csv TRUTH.csv [--csv] [--still FIRST:LAST]\n"
-    "Compares the cameras of an arrender pose log (--poses) with the true\n"
-    "cameras of the sample video (make_board_video's CSV). For every frame with\n"
-    "the board found and a calibrated camera: the distance in pixels between the\n"
-    "board's 48 and the buildings' 16 corners projected through both cameras\n"
-    "(mean and maximum), the rotation error in degrees, the translation error in\n"
-    "percent of the distance and the focal length's error in percent; then their\n"
-    "median and 95th percentile, and the frame-to-frame jitter of the building\n"
-    "corners' projections on a stretch where the camera holds still.\n"
-    "  --csv               one header line and one line of figures instead of\n"
-    "                      the table\n"
-    "  --still FIRST:LAST  the still stretch, frames counted from 0 (default: the\n"
-    "                      longest run of frames with identical true cameras)\n";
+// The picture, and the lens the display is undistorted with (--camera).
+struct Setting {
+    int width, height;
+    bool undistorted;
+    CameraModel display;
+    std::vector<Point3> points;  // the board's corners, then the buildings'
+    int boardCorners;
+};
 
 // ---------------------------------------------------------------- reading CSV
 
@@ -196,19 +233,41 @@ bool parseInteger(const std::string& text, long low, long high, long* value) {
     return true;
 }
 
-// f, R and T from the given fields, from index `first` on.
-bool parseCamera(const std::vector<std::string>& fields, int first, Pose* p) {
-    bool ok = parseNumber(fields[first], &p->f);
-    for (int i = 0; i < 9; ++i) ok = ok && parseNumber(fields[first + 1 + i], &p->R[i]);
-    for (int i = 0; i < 3; ++i) ok = ok && parseNumber(fields[first + 10 + i], &p->T[i]);
-    return ok;
+// Where each column is in the file (-1: absent); false with the problem
+// when a required column is missing, a column repeats or is not allowed.
+bool mapColumns(const std::vector<std::string>& header, const ColumnSet& set, int* at, std::string* problem) {
+    std::fill(at, at + kColumnCount, -1);
+    for (int i = 0; i < (int)header.size(); ++i) {
+        int c = (int)(std::find(kColumnNames, kColumnNames + kColumnCount, header[i]) - kColumnNames);
+        bool known = c < kColumnCount && (set.required[c] || set.optional[c]);
+        if (known && at[c] >= 0) return *problem = "column " + header[i] + " appears twice", false;
+        if (known) at[c] = i;
+        else if (!set.othersAllowed) return *problem = "unexpected column '" + header[i] + "'", false;
+    }
+    for (int c = 0; c < kColumnCount; ++c)
+        if (set.required[c] && at[c] < 0) return *problem = std::string("no column ") + kColumnNames[c], false;
+    return true;
 }
 
-bool headerStartsWith(const std::vector<std::string>& header, const char* const* names, int count) {
-    if ((int)header.size() < count) return false;
-    for (int i = 0; i < count; ++i)
-        if (header[i] != names[i]) return false;
-    return true;
+// The field of column c as a number; `fallback` when the file has no such column.
+bool field(const std::vector<std::string>& fields, const int* at, int c, double fallback, double* value) {
+    if (at[c] < 0) return *value = fallback, true;
+    return parseNumber(fields[at[c]], value);
+}
+
+// f, R, T and the lens from a row: fy = f, the principal point in the middle
+// of the picture and no distortion where the file has no columns for them.
+bool parseCamera(const std::vector<std::string>& fields, const int* at, const Setting& s, Pose* p) {
+    bool ok = parseNumber(fields[at[kF]], &p->f);
+    for (int i = 0; i < 9; ++i) ok = ok && parseNumber(fields[at[kR1 + i]], &p->R[i]);
+    for (int i = 0; i < 3; ++i) ok = ok && parseNumber(fields[at[kTx + i]], &p->T[i]);
+    if (!ok) return false;
+    p->lens = centredPinholeCamera(s.width, s.height, p->f);
+    CameraModel& m = p->lens;
+    ok = field(fields, at, kFy, p->f, &m.fy) && field(fields, at, kCx, m.cx, &m.cx) && field(fields, at, kCy, m.cy, &m.cy);
+    for (int i = 0; i < 5; ++i) ok = ok && field(fields, at, kK1 + i, 0.0, &m.distortion[i]);
+    m.distortionCount = 5;
+    return ok;
 }
 
 bool isRotation(const double* R) {
@@ -222,69 +281,63 @@ bool isRotation(const double* R) {
     return det > 0;
 }
 
-// Opens the file and checks its header; the header's field count is returned
-// in `columns`.
-bool openCsv(const char* path, const char* const* names, int count, CsvReader* in, size_t* columns) {
-    *in = {std::fopen(path, "r"), path, 0};
-    if (!in->file) return fail(path, 0, std::string("cannot read: ") + std::strerror(errno));
-    std::string line;
-    bool error = false;
-    if (!readLine(in, &line, &error)) return error ? false : fail(path, 0, "empty file");
-    std::vector<std::string> header = splitFields(line);
-    if (!headerStartsWith(header, names, count)) return fail(path, 1, "not the expected header");
-    *columns = header.size();
-    return true;
-}
-
-// Reads rows until the end; each row must have `columns` fields and is
-// handed to parseRow. False, with a message, on the first bad row.
+// Reads the header and then rows until the end; each row must have as many
+// fields as the header and is handed to parseRow with the column map.
+// False, with a message, on the first bad line.
 template <typename ParseRow>
-bool readRows(const char* path, const char* const* names, int count, bool exactHeader, ParseRow parseRow) {
-    CsvReader in;
+bool readRows(const char* path, const ColumnSet& set, ParseRow parseRow) {
+    CsvReader in = {std::fopen(path, "r"), path, 0};
+    if (!in.file) return fail(path, 0, std::string("cannot read: ") + std::strerror(errno));
+    std::string line, problem;
+    bool error = false, ok = true;
+    int at[kColumnCount];
     size_t columns = 0;
-    bool ok = openCsv(path, names, count, &in, &columns);
-    if (ok && exactHeader && columns != (size_t)count) ok = fail(path, 1, "not the expected header");
-    std::string line;
-    bool error = false;
+    if (!readLine(&in, &line, &error)) ok = error ? false : fail(path, 0, "empty file");
+    if (ok) {
+        std::vector<std::string> header = splitFields(line);
+        columns = header.size();
+        if (!mapColumns(header, set, at, &problem)) ok = fail(path, 1, "not the expected header (" + problem + ")");
+    }
     long rows = 0;
     while (ok && readLine(&in, &line, &error)) {
         std::vector<std::string> fields = splitFields(line);
         if (fields.size() != columns) ok = fail(path, in.line, "expected " + std::to_string(columns) + " fields");
         else if (++rows > kMaxFrames) ok = fail(path, in.line, "more than a million frames");
-        else if (!parseRow(fields)) ok = fail(path, in.line, "malformed row");
+        else if (!parseRow(fields, at)) ok = fail(path, in.line, "malformed row");
     }
-    if (in.file) std::fclose(in.file);
+    std::fclose(in.file);
     return ok && !error;
 }
 
-// The pose log: frame, found, f, R, T, then any further columns.
-bool readPoses(const char* path, std::vector<Pose>* poses) {
-    auto parseRow = [poses](const std::vector<std::string>& fields) {
+// The pose log: frame, found, f, R, T, and fy, cx, cy where present.
+bool readPoses(const char* path, const Setting& s, std::vector<Pose>* poses) {
+    auto parseRow = [&s, poses](const std::vector<std::string>& fields, const int* at) {
         Pose p;
         long found = 0;
-        if (!parseInteger(fields[0], 0, kMaxFrames, &p.frame) || !parseInteger(fields[1], 0, 1, &found) ||
-            !parseCamera(fields, 2, &p))
+        if (!parseInteger(fields[at[kFrame]], 0, kMaxFrames, &p.frame) ||
+            !parseInteger(fields[at[kFound]], 0, 1, &found) || !parseCamera(fields, at, s, &p))
             return false;
         p.found = found == 1;
         poses->push_back(p);
         return true;
     };
-    return readRows(path, kPosesColumns, kPosesLeadingColumns, false, parseRow);
+    return readRows(path, posesColumns(), parseRow);
 }
 
-// The truth: frame, f, R, T, board_covered; f > 0 and R a rotation.
-bool readTruth(const char* path, std::vector<Pose>* truth) {
-    auto parseRow = [truth](const std::vector<std::string>& fields) {
+// The truth: frame, f, R, T, board_covered and the lens where present; f
+// and fy > 0, R a rotation.
+bool readTruth(const char* path, const Setting& s, std::vector<Pose>* truth) {
+    auto parseRow = [&s, truth](const std::vector<std::string>& fields, const int* at) {
         Pose p;
         long covered = 0;
-        if (!parseInteger(fields[0], 0, kMaxFrames, &p.frame) || !parseCamera(fields, 1, &p) ||
-            !parseInteger(fields[14], 0, 1, &covered) || p.f <= 0 || !isRotation(p.R))
+        if (!parseInteger(fields[at[kFrame]], 0, kMaxFrames, &p.frame) || !parseCamera(fields, at, s, &p) ||
+            !parseInteger(fields[at[kCovered]], 0, 1, &covered) || p.f <= 0 || p.lens.fy <= 0 || !isRotation(p.R))
             return false;
         p.found = true;
         truth->push_back(p);
         return true;
     };
-    return readRows(path, kTruthColumns, kTruthColumnCount, true, parseRow);
+    return readRows(path, truthColumns(), parseRow);
 }
 
 // Both files count frames from 0, one row each; the log may stop early.
@@ -308,39 +361,79 @@ bool checkFrames(const Options& o, const std::vector<Pose>& poses, const std::ve
 
 // ---------------------------------------------------------------- measuring
 
-void cornerPoints(Point3* points) {
-    for (int k = 0; k < kBoardCorners; ++k) points[k] = {double(k % kCornerColumns), double(k / kCornerColumns), 0.0};
-    for (int k = 0; k < kBuildingCorners; ++k) {
-        const double* b = kBuildingCornersInBoardFrame[k];
-        points[kBoardCorners + k] = {b[0], b[2], -b[1]};
-    }
+std::vector<Point3> cornerPoints(BoardSize board) {
+    std::vector<Point3> points;
+    for (int k = 0; k < board.columns * board.rows; ++k)
+        points.push_back({double(k % board.columns), double(k / board.columns), 0.0});
+    for (const double* b : kBuildingCornersInBoardFrame) points.push_back({b[0], b[2], -b[1]});
+    return points;
 }
 
 double depth(const Pose& c, const Point3& p) { return c.R[6] * p.X + c.R[7] * p.Y + c.R[8] * p.Z + c.T[2]; }
 
-// Image point of p through c; false when p is not in front of the camera.
-bool project(const Pose& c, const Point3& p, double* x, double* y) {
+bool distorts(const CameraModel& m) {
+    for (double k : m.distortion)
+        if (k != 0.0) return true;
+    return false;
+}
+
+// Where the pinhole part of camera c puts p, in pixels from its principal
+// point; false when p is not in front of the camera.
+bool pinholePoint(const Pose& c, const Point3& p, double* x, double* y) {
     if (!(depth(c, p) > kMinDepth)) return false;
     tsaiProject(p.X, p.Y, p.Z, x, y, c.f, c.T, c.R);
+    if (c.lens.fy != c.f) *y *= c.lens.fy / c.f;
     return std::isfinite(*x) && std::isfinite(*y);
 }
 
-// Distance in pixels between the two projections of p; infinite when p is
-// behind either camera.
-double projectionDistance(const Pose& estimate, const Pose& truth, const Point3& p) {
-    double xe, ye, xt, yt;
-    if (!project(estimate, p, &xe, &ye) || !project(truth, p, &xt, &yt)) return INFINITY;
-    return std::hypot(xe - xt, ye - yt);
+enum Placement { kPlaced, kBehind, kPastFold };
+
+// Where the true camera shows p, in pixels from its principal point, through
+// its lens: the distortion of the normalised point, which must come back
+// to it (a point past the fold comes back elsewhere).
+Placement truePoint(const Pose& t, const Point3& p, double* x, double* y) {
+    if (!pinholePoint(t, p, x, y)) return kBehind;
+    if (!distorts(t.lens)) return kPlaced;
+    double xn = *x / t.f, yn = *y / t.lens.fy, xd, yd, xBack, yBack;
+    distortNormalised(t.lens, xn, yn, &xd, &yd);
+    if (!undistortNormalised(t.lens, xd, yd, &xBack, &yBack) ||
+        std::fabs(xBack - xn) + std::fabs(yBack - yn) > kRoundTrip * (1 + std::fabs(xn) + std::fabs(yn)))
+        return kPastFold;
+    *x = t.f * xd, *y = t.lens.fy * yd;
+    return kPlaced;
 }
 
+// Distance in pixels between where the overlay draws p and where the true
+// camera shows it, in the picture or (undistorted) in the picture undistorted
+// with the display's lens. Infinite when p is behind either camera, NaN when
+// it is past a lens's fold.
+double registrationDistance(const Setting& s, const Pose& estimate, const Pose& truth, const Point3& p) {
+    double xe, ye, xt, yt;
+    bool inFront = pinholePoint(estimate, p, &xe, &ye);
+    Placement placed = truePoint(truth, p, &xt, &yt);
+    if (!inFront || placed == kBehind) return INFINITY;
+    if (placed == kPastFold) return NAN;
+    if (!s.undistorted)
+        return std::hypot(xe - xt + (estimate.lens.cx - truth.lens.cx), ye - yt + (estimate.lens.cy - truth.lens.cy));
+    const CameraModel& d = s.display;
+    double x, y;
+    if (!undistortNormalised(d, (xt + truth.lens.cx - d.cx) / d.fx, (yt + truth.lens.cy - d.cy) / d.fy, &x, &y))
+        return NAN;
+    return std::hypot(xe + estimate.lens.cx - (d.fx * x + d.cx), ye + estimate.lens.cy - (d.fy * y + d.cy));
+}
+
+// Mean and maximum over the values that are not NaN; NaN when all are.
 void meanAndMax(const double* values, int n, double* mean, double* max) {
     double sum = 0.0, largest = 0.0;
+    int counted = 0;
     for (int i = 0; i < n; ++i) {
+        if (std::isnan(values[i])) continue;
         sum += values[i];
         largest = std::fmax(largest, values[i]);
+        ++counted;
     }
-    *mean = sum / n;
-    *max = largest;
+    *mean = counted > 0 ? sum / counted : NAN;
+    *max = counted > 0 ? largest : NAN;
 }
 
 // Angle of R_a R_b^T: the Frobenius norm of R_a - R_b is 2 sqrt(2) sin(angle/2),
@@ -358,29 +451,46 @@ double translationErrorPercent(const double* Ta, const double* Tb) {
     return distance > 0 ? 100.0 * d / distance : INFINITY;
 }
 
-FrameError measureFrame(const Pose& estimate, const Pose& truth, const Point3* points) {
-    double distance[kAllCorners];
-    for (int k = 0; k < kAllCorners; ++k) distance[k] = projectionDistance(estimate, truth, points[k]);
+FrameError measureFrame(const Setting& s, const Pose& estimate, const Pose& truth, long* pointsLeftOut) {
+    const int all = (int)s.points.size(), board = s.boardCorners;
+    std::vector<double> distance(all);
+    for (int k = 0; k < all; ++k) {
+        distance[k] = registrationDistance(s, estimate, truth, s.points[k]);
+        if (std::isnan(distance[k])) ++*pointsLeftOut;
+    }
     FrameError e;
     double* v = e.figure;
-    meanAndMax(distance, kBoardCorners, &v[kBoardMean], &v[kBoardMax]);
-    meanAndMax(distance + kBoardCorners, kBuildingCorners, &v[kBuildingMean], &v[kBuildingMax]);
-    meanAndMax(distance, kAllCorners, &v[kAllMean], &v[kAllMax]);
+    meanAndMax(distance.data(), board, &v[kBoardMean], &v[kBoardMax]);
+    meanAndMax(distance.data() + board, all - board, &v[kBuildingMean], &v[kBuildingMax]);
+    meanAndMax(distance.data(), all, &v[kAllMean], &v[kAllMax]);
     v[kRotationDeg] = rotationAngleDeg(estimate.R, truth.R);
     v[kTranslationPercent] = translationErrorPercent(estimate.T, truth.T);
     v[kFocalPercent] = 100.0 * std::fabs(estimate.f - truth.f) / truth.f;
     return e;
 }
 
-// A frame counts when the board was found and a camera is in force (f is
-// zero until the first calibration).
-bool measured(const Pose& p) { return p.found && p.f > 0; }
+bool closeTo(double a, double b) { return std::fabs(a - b) <= kLensTolerance * std::fmax(1.0, std::fmax(std::fabs(a), std::fabs(b))); }
 
-std::vector<FrameError> measureFrames(const std::vector<Pose>& poses, const std::vector<Pose>& truth,
-                                      const Point3* points) {
+// A frame counts when the board was found and a camera is in force (f is
+// zero until the first calibration) and, with --camera, the camera is the
+// display lens's.
+bool measured(const Setting& s, const Pose& p) {
+    if (!p.found || !(p.f > 0)) return false;
+    if (!s.undistorted) return true;
+    return closeTo(p.f, s.display.fx) && closeTo(p.lens.fy, s.display.fy) && closeTo(p.lens.cx, s.display.cx) &&
+           closeTo(p.lens.cy, s.display.cy);
+}
+
+std::vector<FrameError> measureFrames(const Setting& s, const std::vector<Pose>& poses,
+                                      const std::vector<Pose>& truth, long* firstMeasured, long* pointsLeftOut) {
     std::vector<FrameError> errors;
-    for (size_t i = 0; i < poses.size(); ++i)
-        if (measured(poses[i])) errors.push_back(measureFrame(poses[i], truth[i], points));
+    *firstMeasured = -1;
+    *pointsLeftOut = 0;
+    for (size_t i = 0; i < poses.size(); ++i) {
+        if (!measured(s, poses[i])) continue;
+        if (*firstMeasured < 0) *firstMeasured = (long)i;
+        errors.push_back(measureFrame(s, poses[i], truth[i], pointsLeftOut));
+    }
     return errors;
 }
 
@@ -403,21 +513,28 @@ Stretch longestStillRun(const std::vector<Pose>& truth) {
     return best;
 }
 
-// Frame-to-frame displacement of the building corners' projections through
-// the estimated camera, over pairs of consecutive frames inside the stretch
-// that both have the board found.
-Jitter measureJitter(const std::vector<Pose>& poses, const std::vector<Pose>& truth, Stretch s,
-                     const Point3* points) {
+// Pixel distance between the overlay's places of p in two frames.
+double overlayDisplacement(const Pose& a, const Pose& b, const Point3& p) {
+    double xa, ya, xb, yb;
+    if (!pinholePoint(a, p, &xa, &ya) || !pinholePoint(b, p, &xb, &yb)) return INFINITY;
+    return std::hypot(xa - xb + (a.lens.cx - b.lens.cx), ya - yb + (a.lens.cy - b.lens.cy));
+}
+
+// Frame-to-frame displacement of the building corners' places through the
+// estimated camera, over pairs of consecutive measured frames inside the
+// stretch.
+Jitter measureJitter(const Setting& s, const std::vector<Pose>& poses, const std::vector<Pose>& truth,
+                     Stretch still) {
     Jitter j = {0, NAN, NAN, true};
-    if (s.first < 0) return j;
+    if (still.first < 0) return j;
     double sumSquares = 0.0, largest = 0.0;
     long displacements = 0;
-    for (long i = s.first + 1; i <= s.last && i < (long)poses.size(); ++i) {
+    for (long i = still.first + 1; i <= still.last && i < (long)poses.size(); ++i) {
         j.trueCameraStill = j.trueCameraStill && sameCamera(truth[i], truth[i - 1]);
-        if (!measured(poses[i]) || !measured(poses[i - 1])) continue;
+        if (!measured(s, poses[i]) || !measured(s, poses[i - 1])) continue;
         ++j.pairs;
-        for (int k = kBoardCorners; k < kAllCorners; ++k) {
-            double d = projectionDistance(poses[i], poses[i - 1], points[k]);
+        for (size_t k = s.boardCorners; k < s.points.size(); ++k) {
+            double d = overlayDisplacement(poses[i], poses[i - 1], s.points[k]);
             sumSquares += d * d;
             largest = std::fmax(largest, d);
             ++displacements;
@@ -427,8 +544,11 @@ Jitter measureJitter(const std::vector<Pose>& poses, const std::vector<Pose>& tr
     return j;
 }
 
-// Linear interpolation between the closest ranks of the sorted values.
+// Linear interpolation between the closest ranks of the sorted values;
+// NaN values are left out, NaN when nothing is left.
 double percentile(std::vector<double> values, double fraction) {
+    values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return std::isnan(v); }), values.end());
+    if (values.empty()) return NAN;
     std::sort(values.begin(), values.end());
     double position = fraction * (values.size() - 1);
     size_t below = (size_t)position;
@@ -456,16 +576,22 @@ Summary summarise(const std::vector<FrameError>& errors) {
 // ---------------------------------------------------------------- reporting
 
 struct Report {
-    long frames, found, measuredFrames;
+    long frames, found, measuredFrames, firstMeasured, pointsLeftOut;
     Summary summary;
     Stretch still;
     Jitter jitter;
+    std::string cameraPath;  // empty without --camera
 };
 
 void printTable(const Report& r) {
-    std::printf("frames %ld, board found in %ld, measured %ld (found, camera calibrated)\n\n", r.frames, r.found,
+    std::printf("frames %ld, board found in %ld, measured %ld (found, camera calibrated)\n", r.frames, r.found,
                 r.measuredFrames);
-    std::printf("%-30s %10s %10s\n", "error per frame", "median", "95th pct");
+    if (!r.cameraPath.empty())
+        std::printf("in the picture undistorted with %s: %ld frames with its lens, from frame %ld\n",
+                    r.cameraPath.c_str(), r.measuredFrames, r.firstMeasured);
+    if (r.pointsLeftOut > 0)
+        std::printf("%ld corner places left out: past the fold of a lens, far outside the picture\n", r.pointsLeftOut);
+    std::printf("\n%-30s %10s %10s\n", "error per frame", "median", "95th pct");
     for (int f = 0; f < kFigureCount; ++f)
         std::printf("%-30s %10.3f %10.3f\n", kFigureLabels[f], r.summary.median[f], r.summary.p95[f]);
     std::printf("\n");
@@ -481,22 +607,22 @@ void printTable(const Report& r) {
                     r.jitter.pairs);
 }
 
+// One header line and one line of figures; with --camera, the first
+// measured frame at the end.
 void printCsv(const Report& r) {
     std::printf("frames,found,measured");
     for (const char* name : kFigureNames) std::printf(",%s_median,%s_p95", name, name);
-    std::printf(",still_first,still_last,true_camera_still,jitter_pairs,jitter_rms_px,jitter_max_px\n");
+    std::printf(",still_first,still_last,true_camera_still,jitter_pairs,jitter_rms_px,jitter_max_px");
+    std::printf(r.cameraPath.empty() ? "\n" : ",first_measured\n");
     std::printf("%ld,%ld,%ld", r.frames, r.found, r.measuredFrames);
     for (int f = 0; f < kFigureCount; ++f) std::printf(",%.9g,%.9g", r.summary.median[f], r.summary.p95[f]);
-    std::printf(",%ld,%ld,%d,%ld,%.9g,%.9g\n", r.still.first, r.still.last, r.jitter.trueCameraStill ? 1 : 0,
+    std::printf(",%ld,%ld,%d,%ld,%.9g,%.9g", r.still.first, r.still.last, r.jitter.trueCameraStill ? 1 : 0,
                 r.jitter.pairs, r.jitter.rmsPx, r.jitter.maxPx);
+    if (r.cameraPath.empty()) std::printf("\n");
+    else std::printf(",%ld\n", r.firstMeasured);
 }
 
 // ---------------------------------------------------------------- command line
-
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, message.c_str());
-    return kUsageError;
-}
 
 bool parseStretch(const std::string& text, Stretch* s) {
     size_t colon = text.find(':');
@@ -505,30 +631,84 @@ bool parseStretch(const std::string& text, Stretch* s) {
            parseInteger(text.substr(colon + 1), 0, kMaxFrames, &s->last) && s->first < s->last;
 }
 
-// 0 when the options are complete; -1 after --help; else the exit status.
-int parseArguments(int argc, char** argv, Options* o) {
-    std::vector<std::string> paths;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            return -1;
-        }
-        if (a == "--csv") o->csv = true;
-        else if (a == "--still") {
-            if (i + 1 >= argc || !parseStretch(argv[++i], &o->still))
-                return usageError("--still: expected FIRST:LAST with FIRST < LAST");
-        } else if (a.size() > 1 && a[0] == '-') return usageError("unknown option " + a);
-        else paths.push_back(a);
-    }
-    if (paths.size() != 2) return usageError("expected POSES.csv and TRUTH.csv");
-    o->posesPath = paths[0];
-    o->truthPath = paths[1];
-    return 0;
+bool parseSize(const std::string& text, int* width, int* height) {
+    size_t x = text.find_first_of("xX");
+    long w = 0, h = 0;
+    if (x == std::string::npos || !parseInteger(text.substr(0, x), 1, 65536, &w) ||
+        !parseInteger(text.substr(x + 1), 1, 65536, &h))
+        return false;
+    *width = (int)w, *height = (int)h;
+    return true;
 }
 
-Report makeReport(const std::vector<Pose>& poses, const std::vector<Pose>& truth,
-                  const std::vector<FrameError>& errors, Stretch still, const Point3* points) {
+CommandLineOutcome parseArguments(int argc, char** argv, Options* o) {
+    CLI::App app{"Compares the cameras of an arrender pose log (--poses) with the true cameras\n"
+                 "of the sample video (make_board_video's CSV). For every frame with the board\n"
+                 "found and a calibrated camera: the distance in pixels between where the true\n"
+                 "camera shows the board's and the buildings' 16 corners and where the overlay\n"
+                 "draws them (mean and maximum), the rotation error in degrees, the translation\n"
+                 "error in percent of the distance and the focal length's error in percent; then\n"
+                 "their median and 95th percentile, and the frame-to-frame jitter of the building\n"
+                 "corners on a stretch where the camera holds still.",
+                 kProgram};
+    setUpCommandLine(&app);
+    app.add_option("POSES", o->posesPath, "arrender's pose log")->required()->type_name("POSES.csv");
+    app.add_option("TRUTH", o->truthPath, "make_board_video's truth")->required()->type_name("TRUTH.csv");
+    app.add_flag("--csv", o->csv, "one header line and one line of figures instead of the table");
+    app.add_option_function<std::string>(
+           "--still",
+           [o](const std::string& text) {
+               if (!parseStretch(text, &o->still))
+                   throw CLI::ValidationError("--still", "expected FIRST:LAST with FIRST < LAST, got '" + text + "'");
+           },
+           "the still stretch, frames counted from 0 (default: the longest\nrun of frames with identical true cameras)")
+        ->type_name("FIRST:LAST");
+    addBoardOption(&app, &o->board);
+    app.add_option_function<std::string>(
+           "--size",
+           [o](const std::string& text) {
+               if (!parseSize(text, &o->width, &o->height))
+                   throw CLI::ValidationError("--size", "expected the picture's WxH in pixels, got '" + text + "'");
+           },
+           "the picture's size, for files without cx, cy and for --camera\n(default: the camera file beside the "
+           "truth, NAME_camera.yml for\nNAME_truth.csv, else 640x480)")
+        ->type_name("WxH");
+    app.add_option("--camera", o->cameraPath,
+                   "measure in the picture undistorted with this camera file, over\nthe frames whose lens is its own")
+        ->type_name("FILE");
+    return parseCommandLine(&app, argc, argv);
+}
+
+bool fileExists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+// The picture's size: --size, else the truth's camera file, else 640 x 480;
+// then the display lens of --camera.
+bool setUp(const Options& o, Setting* s) {
+    s->width = o.width, s->height = o.height;
+    std::string error;
+    const std::string ending = "_truth.csv";
+    if (s->width == 0 && o.truthPath.size() > ending.size() &&
+        o.truthPath.compare(o.truthPath.size() - ending.size(), ending.size(), ending) == 0) {
+        std::string camera = o.truthPath.substr(0, o.truthPath.size() - ending.size()) + "_camera.yml";
+        CameraModel m;
+        if (fileExists(camera) && !readCameraFile(camera, 0, 0, &m, &error))
+            return std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str()), false;
+        if (fileExists(camera)) s->width = m.width, s->height = m.height;
+    }
+    if (s->width == 0) s->width = kDefaultWidth, s->height = kDefaultHeight;
+    s->undistorted = !o.cameraPath.empty();
+    if (s->undistorted && !readCameraFile(o.cameraPath, s->width, s->height, &s->display, &error))
+        return std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str()), false;
+    s->points = cornerPoints(o.board);
+    s->boardCorners = o.board.columns * o.board.rows;
+    return true;
+}
+
+Report makeReport(const Options& o, const Setting& s, const std::vector<Pose>& poses, const std::vector<Pose>& truth,
+                  const std::vector<FrameError>& errors, Stretch still) {
     Report r;
     r.frames = (long)poses.size();
     r.found = 0;
@@ -536,7 +716,8 @@ Report makeReport(const std::vector<Pose>& poses, const std::vector<Pose>& truth
     r.measuredFrames = (long)errors.size();
     r.summary = summarise(errors);
     r.still = still;
-    r.jitter = measureJitter(poses, truth, still, points);
+    r.jitter = measureJitter(s, poses, truth, still);
+    r.cameraPath = o.cameraPath;
     return r;
 }
 
@@ -544,11 +725,12 @@ Report makeReport(const std::vector<Pose>& poses, const std::vector<Pose>& truth
 
 int main(int argc, char** argv) {
     Options o;
-    int status = parseArguments(argc, argv, &o);
-    if (status != 0) return status < 0 ? 0 : status;
+    CommandLineOutcome outcome = parseArguments(argc, argv, &o);
+    if (!outcome.run) return outcome.status;
 
+    Setting s;
     std::vector<Pose> poses, truth;
-    if (!readPoses(o.posesPath.c_str(), &poses) || !readTruth(o.truthPath.c_str(), &truth) ||
+    if (!setUp(o, &s) || !readPoses(o.posesPath.c_str(), s, &poses) || !readTruth(o.truthPath.c_str(), s, &truth) ||
         !checkFrames(o, poses, truth))
         return kInputError;
     Stretch still = o.still.first >= 0 ? o.still : longestStillRun(truth);
@@ -557,14 +739,16 @@ int main(int argc, char** argv) {
         return kInputError;
     }
 
-    Point3 points[kAllCorners];
-    cornerPoints(points);
-    std::vector<FrameError> errors = measureFrames(poses, truth, points);
+    long firstMeasured = -1, pointsLeftOut = 0;
+    std::vector<FrameError> errors = measureFrames(s, poses, truth, &firstMeasured, &pointsLeftOut);
     if (errors.empty()) {
-        fail(o.posesPath.c_str(), 0, "no frame with the board found and a calibrated camera");
+        fail(o.posesPath.c_str(), 0,
+             s.undistorted ? "no frame with the board found and the lens of " + o.cameraPath
+                           : std::string("no frame with the board found and a calibrated camera"));
         return kInputError;
     }
-    Report report = makeReport(poses, truth, errors, still, points);
+    Report report = makeReport(o, s, poses, truth, errors, still);
+    report.firstMeasured = firstMeasured, report.pointsLeftOut = pointsLeftOut;
     if (o.csv) printCsv(report);
     else printTable(report);
     return 0;

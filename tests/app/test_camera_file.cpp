@@ -318,6 +318,18 @@ TEST_F(CameraFile, MissingUnreadableAndIncompleteFilesAreRefusedWithOneLine) {
     expectRefused(write("broken_opencv.yml", "%YAML:1.0\ncamera_matrix: !!opencv-matrix\n  rows: [\n"), 640, 480,
                   "not a readable OpenCV storage file");
     expectRefused(write("not_xml.xml", "<opencv_storage><a>1</b>"), 640, 480, "OpenCV storage");
+    // Nested deeply enough to overflow a parser's stack.
+    const int deep = 100000;
+    expectRefused(write("deep.yml", "%YAML:1.0\na: " + std::string(deep, '[')), 640, 480, "nested too deeply");
+    expectRefused(write("deep.yaml", "a: " + std::string(deep, '{')), 640, 480, "nested too deeply");
+    std::string elements;
+    for (int i = 0; i < deep; ++i) elements += "<a>";
+    expectRefused(write("deep.xml", "<?xml version=\"1.0\"?>\n<opencv_storage>" + elements), 640, 480,
+                  "nested too deeply");
+    expectRefused(write("deep.json", "{\"a\": " + std::string(deep, '[')), 640, 480, "nested too deeply");
+    std::string dashes;
+    for (int i = 0; i < deep; ++i) dashes += "- ";
+    expectRefused(write("dashes.yml", "%YAML:1.0\na:\n  " + dashes + "1\n"), 640, 480, "nested too deeply");
     expectRefused(write("no_width.yml", opencvYaml("", kHeight, kMatrix, kDistortion)), 640, 480, "no image_width");
     expectRefused(write("no_height.yml", opencvYaml(kWidth, "", kMatrix, kDistortion)), 640, 480, "no image_height");
     expectRefused(write("no_matrix.yml", opencvYaml(kWidth, kHeight, "", kDistortion)), 640, 480, "no camera_matrix");
