@@ -37,7 +37,7 @@ constexpr int kMinCalibrationViews = 5;
 constexpr int kTrustMinViews = 10;
 constexpr double kTrustMaxRms = 0.5;               // px
 constexpr double kTrustMaxFocalSpread = 0.01;      // 1.96 sigma of fx, fy over their value
-constexpr double kTrustMaxCentreSpread = 0.015;    // 1.96 sigma of cx, cy over the picture's larger side
+constexpr double kTrustMaxCentreSpread = 0.01;     // 1.96 sigma of cx, cy over the picture's larger side
 constexpr double kTrustMinCoverage = 0.5;          // fraction of the picture's cells seen
 
 struct LensCalibration {

@@ -87,6 +87,18 @@ void BM_BoardSharpness(benchmark::State& state) {
 }
 BENCHMARK(BM_BoardSharpness);
 
+// cornerSubPix in the bounded window, from corners half a pixel off.
+void BM_RefineBoardCorners(benchmark::State& state) {
+    std::vector<cv::Point2f> truth, corners;
+    cv::Mat grey = boardPicture(&truth);
+    for (auto _ : state) {
+        corners = truth;
+        for (cv::Point2f& p : corners) p += cv::Point2f(0.5f, -0.5f);
+        benchmark::DoNotOptimize(refineBoardCorners(grey, kPattern, &corners));
+    }
+}
+BENCHMARK(BM_RefineBoardCorners);
+
 // The whole offer with the picture: description, sharpness, the decision.
 void BM_OfferViewWithPicture(benchmark::State& state) {
     std::vector<cv::Point2f> corners;
