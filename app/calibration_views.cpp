@@ -91,18 +91,22 @@ void estimateTilt(const std::vector<cv::Point2f>& corners, cv::Size pattern, cv:
     const int index[4] = {0, w - 1, (h - 1) * w, h * w - 1};
     cv::Point2f image[4];
     for (int k = 0; k < 4; ++k) image[k] = (corners[index[k]] - centre) * static_cast<float>(1.0 / f);
-    cv::Matx33d H = cv::getPerspectiveTransform(board, image);
-    cv::Vec3d r1(H(0, 0), H(1, 0), H(2, 0)), r2(H(0, 1), H(1, 1), H(2, 1));
-    cv::Vec3d n = cv::normalize(r1).cross(cv::normalize(r2));
-    double length = cv::norm(n);
-    if (!(length > 0)) {
-        *tiltDegrees = 0, *direction = 0;
+    *tiltDegrees = 0, *direction = 0;
+    cv::Matx33d H;
+    try {
+        H = cv::getPerspectiveTransform(board, image);
+    } catch (const cv::Exception&) {
         return;
     }
+    cv::Vec3d r1(H(0, 0), H(1, 0), H(2, 0)), r2(H(0, 1), H(1, 1), H(2, 1));
+    cv::Vec3d n = r1.cross(r2);
+    double length = cv::norm(n);
+    if (!(length > 0) || !std::isfinite(length)) return;
     n /= length;
     if (n[2] < 0) n = -n;
-    *tiltDegrees = static_cast<float>(std::acos(std::min(1.0, n[2])) * 180.0 / kPi);
-    *direction = static_cast<float>(std::atan2(n[1], n[0]));
+    float tilt = static_cast<float>(std::acos(std::min(1.0, n[2])) * 180.0 / kPi);
+    float turn = static_cast<float>(std::atan2(n[1], n[0]));
+    if (std::isfinite(tilt) && std::isfinite(turn)) *tiltDegrees = tilt, *direction = turn;
 }
 
 float quadArea(const std::vector<cv::Point2f>& c, cv::Size pattern) {
@@ -271,6 +275,10 @@ float boardSharpness(const cv::Mat& grey, const std::vector<cv::Point2f>& corner
 bool describeView(const ViewCollection& collection, const std::vector<cv::Point2f>& corners, const cv::Mat& grey,
                   CalibrationView* view) {
     if (!cornersUsable(corners, collection.pattern, collection.picture)) return false;
+    // A board smaller than a pixel per corner is no view (the detector never
+    // reports one; a caller's mistake might).
+    float area = quadArea(corners, collection.pattern);
+    if (!(area >= collection.pattern.area())) return false;
     cv::Point2f sum(0, 0);
     view->cells.reset();
     for (const cv::Point2f& p : corners) {
@@ -279,7 +287,7 @@ bool describeView(const ViewCollection& collection, const std::vector<cv::Point2
     }
     float n = static_cast<float>(corners.size());
     view->centre = cv::Point2f(sum.x / n / collection.picture.width, sum.y / n / collection.picture.height);
-    view->scale = std::sqrt(quadArea(corners, collection.pattern) / collection.picture.area());
+    view->scale = std::sqrt(area / collection.picture.area());
     estimateTilt(corners, collection.pattern, collection.picture, &view->tiltDegrees, &view->tiltDirection);
     view->poseBin = poseBinOf(view->tiltDegrees, view->tiltDirection);
     view->sharpness = boardSharpness(grey, corners, collection.pattern);

@@ -80,7 +80,7 @@ enum class ViewVerdict {
     kDuplicate,    // a kept view shows the board nearly the same way
     kBlurred,      // sharpness under kMinSharpness
     kAddsNothing,  // full, and no swap would improve the collection
-    kMalformed,    // wrong corner count, or corners outside the picture
+    kMalformed,    // wrong corner count, corners outside the picture, under a pixel per corner
 };
 
 // An empty collection; capacity is clamped to 1 .. kMaxCalibrationViews.

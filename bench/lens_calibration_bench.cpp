@@ -52,7 +52,7 @@ std::vector<std::vector<cv::Point2f>> sweepCorners() {
 // A grey picture of a plain board, squares 30 px, for the sharpness measure.
 cv::Mat boardPicture(std::vector<cv::Point2f>* corners) {
     cv::Mat grey(kPicture, CV_8UC1, cv::Scalar(200));
-    auto at = [](double x, double y) { return cv::Point2f(static_cast<float>(150 + 30 * x), static_cast<float>(120 + 30 * y)); };
+    auto at = [](int x, int y) { return cv::Point2f(150.0f + 30 * x, 120.0f + 30 * y); };
     for (int i = -1; i < kPattern.height; ++i)
         for (int j = -1; j < kPattern.width; ++j)
             if ((i + j) % 2 == 0) {
@@ -61,7 +61,7 @@ cv::Mat boardPicture(std::vector<cv::Point2f>* corners) {
             }
     corners->clear();
     for (int i = 0; i < kPattern.height; ++i)
-        for (int j = 0; j < kPattern.width; ++j) corners->push_back(at(j + 1, i + 1) - cv::Point2f(0.5f, 0.5f));
+        for (int j = 0; j < kPattern.width; ++j) corners->push_back(at(j, i) - cv::Point2f(0.5f, 0.5f));
     return grey;
 }
 

@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
     cv::Size pattern(8, 6);
     for (int a = 3; a < argc; ++a) {
         if (std::strcmp(argv[a], "--refine") == 0) refine = true;
-        if (std::strcmp(argv[a], "--board") == 0 && a + 1 < argc) std::sscanf(argv[++a], "%dx%d", &pattern.width, &pattern.height);
+        if (std::strcmp(argv[a], "--board") == 0 && a + 1 < argc)
+            std::sscanf(argv[++a], "%dx%d", &pattern.width, &pattern.height);
     }
     cv::VideoCapture video(argv[1], cv::CAP_FFMPEG);
     CameraModel truth;

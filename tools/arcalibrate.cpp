@@ -83,7 +83,8 @@ int fail(const std::string& message) {
 }
 
 bool isCameraIndex(const std::string& text) {
-    return !text.empty() && text.size() <= 2 && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+    auto digit = [](unsigned char c) { return std::isdigit(c) != 0; };
+    return !text.empty() && text.size() <= 2 && std::all_of(text.begin(), text.end(), digit);
 }
 
 // Files are checked before OpenCV sees them: its readers print warnings of
@@ -120,7 +121,8 @@ bool expandSequence(const std::string& pattern, std::vector<std::string>* paths,
     while (first <= kMaxFirstNumber && access(name(first).c_str(), F_OK) != 0) ++first;
     for (int number = first; number < first + kMaxSequenceLength && access(name(number).c_str(), F_OK) == 0; ++number)
         paths->push_back(name(number));
-    if (paths->empty()) *error = pattern + ": no picture of the sequence exists (" + name(0) + ", " + name(1) + ", ...)";
+    if (paths->empty())
+        *error = pattern + ": no picture of the sequence exists (" + name(0) + ", " + name(1) + ", ...)";
     return !paths->empty();
 }
 

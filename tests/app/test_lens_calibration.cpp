@@ -132,12 +132,14 @@ TEST(ViewSelection, RejectsNearDuplicatesAndMalformedViews) {
     EXPECT_TRUE(offerView(&views, seeBoard(lens, 320, 240, 0.5, 30, 225), cv::Mat(), 2, &verdict));
     EXPECT_EQ(views.views.size(), 2u);
 
-    std::vector<cv::Point2f> shortOne(corners.begin(), corners.end() - 1), outside = corners;
+    std::vector<cv::Point2f> shortOne(corners.begin(), corners.end() - 1), outside = corners, nan = corners;
     outside[5].x = kPicture.width + 3;
-    EXPECT_FALSE(offerView(&views, shortOne, cv::Mat(), 3, &verdict));
-    EXPECT_EQ(verdict, ViewVerdict::kMalformed);
-    EXPECT_FALSE(offerView(&views, outside, cv::Mat(), 4, &verdict));
-    EXPECT_EQ(verdict, ViewVerdict::kMalformed);
+    nan[7].y = NAN;
+    std::vector<cv::Point2f> onePoint(corners.size(), cv::Point2f(100, 100));
+    for (const std::vector<cv::Point2f>* bad : {&shortOne, &outside, &nan, &onePoint}) {
+        EXPECT_FALSE(offerView(&views, *bad, cv::Mat(), 3, &verdict));
+        EXPECT_EQ(verdict, ViewVerdict::kMalformed);
+    }
     EXPECT_EQ(views.views.size(), 2u);
     EXPECT_EQ(views.changes, 2);
 }
@@ -147,7 +149,8 @@ TEST(ViewSelection, AFullCollectionTradesRepeatsForNewPartsOfThePicture) {
     ViewCollection views;
     initViewCollection(&views, kPicture, kPattern, 6);
     // Six views near the middle, tilted different ways.
-    for (int k = 0; k < 6; ++k) EXPECT_TRUE(offerView(&views, seeBoard(lens, 320, 240, 0.35, 25, 60 * k), cv::Mat(), k));
+    for (int k = 0; k < 6; ++k)
+        EXPECT_TRUE(offerView(&views, seeBoard(lens, 320, 240, 0.35, 25, 60 * k), cv::Mat(), k));
     double middleOnly = pictureCoverage(views);
     // Another middle view adds nothing; the corners of the picture do.
     ViewVerdict verdict;
@@ -182,8 +185,9 @@ TEST(ViewSelection, KeepsASpreadOfASweepAndLeavesTheRest) {
         for (size_t b = a + 1; b < views.views.size(); ++b) {
             const CalibrationView &p = views.views[a], &q = views.views[b];
             double place = std::hypot(p.centre.x - q.centre.x, p.centre.y - q.centre.y);
-            double tilt = std::hypot(p.tiltDegrees * std::cos(p.tiltDirection) - q.tiltDegrees * std::cos(q.tiltDirection),
-                                     p.tiltDegrees * std::sin(p.tiltDirection) - q.tiltDegrees * std::sin(q.tiltDirection));
+            cv::Point2d tiltP(p.tiltDegrees * std::cos(p.tiltDirection), p.tiltDegrees * std::sin(p.tiltDirection));
+            cv::Point2d tiltQ(q.tiltDegrees * std::cos(q.tiltDirection), q.tiltDegrees * std::sin(q.tiltDirection));
+            double tilt = cv::norm(tiltP - tiltQ);
             EXPECT_TRUE(place > 0.03 || tilt > 3) << a << " " << b;
         }
 }
