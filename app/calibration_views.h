@@ -21,7 +21,7 @@
 // least 16 x 16, at most kMaxCalibrationViews views.
 // Threads: every function here works only on the records it is given and
 // may run on any thread (one thread per collection at a time). offerView
-// takes about 0.05 ms for 48 corners, the sharpness measure included.
+// takes about 0.01 ms for 48 corners, 0.03 ms with the sharpness measure.
 //
 // Usage:
 //     ViewCollection views;
@@ -106,7 +106,7 @@ bool describeView(const ViewCollection& collection, const std::vector<cv::Point2
 // (on opencv-doc's 9 x 6 photographs, corners 21 px apart, OpenCV's sample
 // window of 11 px moves the outer column by 2 to 6 px). False, corners
 // unchanged, when they are not the whole pattern inside the picture or the
-// refinement fails. About 0.3 ms for 48 corners.
+// refinement fails. About 1 ms for 48 corners 30 px apart.
 bool refineBoardCorners(const cv::Mat& grey, cv::Size pattern, std::vector<cv::Point2f>* corners);
 
 // Sharpness of the board's edges in grey (8-bit, one channel), 1/px; the
