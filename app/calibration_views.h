@@ -14,8 +14,9 @@
 // The tilt is estimated from the outer corners with an assumed focal length
 // (0.7 picture diagonals): good enough to tell tilts apart, not a
 // measurement. Sharpness is the steepest grey-level slope across the
-// board's edges relative to their contrast, in 1/px: about 1 for a sharp
-// edge, 0.4/sigma for a Gaussian blur of sigma px.
+// board's edges relative to their contrast, in 1/px: up to 1 for a step
+// edge, about 0.5 for a sharp rendered board and 0.3 to 0.5 on real
+// photographs, 0.4/sigma under a Gaussian blur of sigma px.
 //
 // Limits: boards of 2 x 2 to 64 corners (as --board allows), pictures of at
 // least 16 x 16, at most kMaxCalibrationViews views.
@@ -26,7 +27,8 @@
 // Usage:
 //     ViewCollection views;
 //     initViewCollection(&views, frame.size(), cv::Size(8, 6), kDefaultCalibrationViews);
-//     if (found) offerView(&views, corners, grey, frameIndex);   // every frame
+//     if (found && refineBoardCorners(grey, cv::Size(8, 6), &corners))   // every frame
+//         offerView(&views, corners, grey, frameIndex);
 #ifndef APP_CALIBRATION_VIEWS_H
 #define APP_CALIBRATION_VIEWS_H
 
