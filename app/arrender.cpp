@@ -32,9 +32,11 @@ constexpr int kRunError = 1;
 // elsewhere (a log) a line is added now and then.
 constexpr long kProgressEveryOnTerminal = 10, kProgressEveryInLog = 100;
 
-double millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+double millisecondsBetween(Clock::time_point start, Clock::time_point end) {
+    return std::chrono::duration<double, std::milli>(end - start).count();
 }
+
+double millisecondsSince(Clock::time_point start) { return millisecondsBetween(start, Clock::now()); }
 
 int fail(int status, const std::string& message) {
     std::fprintf(stderr, "arrender: %s\n", message.c_str());
@@ -69,11 +71,16 @@ struct Timings {
     std::vector<double> frames;
 };
 
-void addTimes(Timings* t, const StageTimes& s, double readBackMs, double writeMs, double frameMs) {
+void addTimes(Timings* t, const StageTimes& s, double readBackMs, double writeMs) {
     for (int i = 0; i < kIdleStageCount; ++i) t->stages[i].push_back(s.idleMs[i]);
     for (int i = 0; i < kDisplayStageCount; ++i) t->stages[kIdleStageCount + i].push_back(s.displayMs[i]);
     t->stages[kIdleStageCount + kDisplayStageCount].push_back(readBackMs);
     t->stages[kIdleStageCount + kDisplayStageCount + 1].push_back(writeMs);
+}
+
+// A frame's whole time is known when the next one starts.
+void finishLatestFrame(Recording* recording, Timings* t, double frameMs) {
+    finishFrameRow(recording, frameMs);
     t->frames.push_back(frameMs);
 }
 
@@ -83,11 +90,13 @@ double mean(const std::vector<double>& v) {
     return v.empty() ? 0 : s / v.size();
 }
 
-double percentile95(std::vector<double> v) {
+double percentile(std::vector<double> v, int percent) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, v.size() * 95 / 100)];
+    return v[std::min(v.size() - 1, v.size() * percent / 100)];
 }
+
+double percentile95(const std::vector<double>& v) { return percentile(v, 95); }
 
 void printSummary(const Timings& t, long frames, long found, double seconds) {
     std::fprintf(stderr, "arrender: %ld frames, board found in %ld (%.1f%%), %.1f frames per second\n", frames,
@@ -100,6 +109,9 @@ void printSummary(const Timings& t, long frames, long found, double seconds) {
         std::fprintf(stderr, "%-12s %9.3f %9.3f\n", name, mean(t.stages[i]), percentile95(t.stages[i]));
     }
     std::fprintf(stderr, "%-12s %9.3f %9.3f\n", "whole frame", mean(t.frames), percentile95(t.frames));
+    std::fprintf(stderr, "whole frame: median %.3f ms, 99th percentile %.3f ms, max %.3f ms\n",
+                 percentile(t.frames, 50), percentile(t.frames, 99),
+                 t.frames.empty() ? 0.0 : *std::max_element(t.frames.begin(), t.frames.end()));
 }
 
 void printProgress(long done, long total, double seconds, bool last) {
@@ -116,9 +128,11 @@ bool renderFrames(const RenderOutputs& options, Recording* recording, std::strin
     if (options.frameLimit >= 0 && (total <= 0 || options.frameLimit < total)) total = options.frameLimit;
     Timings timings;
     long frame = 0, found = 0;
-    auto start = Clock::now();
+    auto start = Clock::now(), previousStart = start;
     while (options.frameLimit < 0 || frame < options.frameLimit) {
         auto frameStart = Clock::now();
+        if (frame > 0) finishLatestFrame(recording, &timings, millisecondsBetween(previousStart, frameStart));
+        previousStart = frameStart;
         applyKeys(options, frame);
         StageTimes times = {};
         if (!runIdleStages(&times)) break;
@@ -128,11 +142,12 @@ bool renderFrames(const RenderOutputs& options, Recording* recording, std::strin
         double readBackMs = millisecondsSince(readStart);
         auto writeStart = Clock::now();
         if (!recordFrame(recording, frame, times, readBackMs, error)) return false;
-        addTimes(&timings, times, readBackMs, millisecondsSince(writeStart), millisecondsSince(frameStart));
+        addTimes(&timings, times, readBackMs, millisecondsSince(writeStart));
         found += chess.found ? 1 : 0;
         ++frame;
         if (total > 0) printProgress(frame, total, millisecondsSince(start) / 1000, false);
     }
+    if (frame > 0) finishLatestFrame(recording, &timings, millisecondsSince(previousStart));
     if (total > 0) printProgress(frame, total, millisecondsSince(start) / 1000, true);
     printSummary(timings, frame, found, millisecondsSince(start) / 1000);
     return recordLastFrame(recording, frame, error);
@@ -144,11 +159,16 @@ int startUp(const ViewerOptions& options, OffscreenGL* gl) {
     VideoSource source = chooseVideoSource(options.sources);
     if (!openVideoSource(source, &movie) || !readVideoSize(&movie))
         return fail(kRunError, "cannot open video source " + options.sources.front());
-    initRecords();
+    initRecords(options.board);
+    std::string error;
+    if (!setUpCamera(options, movie.width, movie.height, kCalibrateInLoop, &error)) return fail(kRunError, error);
+    if (!setUpScene(options, &error)) return error.empty() ? kRunError : fail(kRunError, error);
     if (!allocatePixelBuffer(&movie)) return fail(kRunError, "not enough memory for the video frames");
     if (!createOffscreenGL(movie.width, movie.height, gl)) return fail(kRunError, "no OpenGL context");
     setUpLighting();
-    if (!loadShipQuietly()) return fail(kRunError, "cannot load the ship's texture spaceshiptexture.bmp");
+    if (!loadShipQuietly()) return fail(kRunError, "cannot load the model's texture");
+    chooseFrameStages(options);
+    startAcquisition(&movie);
     return 0;
 }
 
@@ -166,6 +186,8 @@ int main(int argc, char** argv) {
     if (!openRecording(options.render, movie.width, movie.height, fps, &recording, &error))
         return fail(kRunError, error);
     bool rendered = renderFrames(options.render, &recording, &error);
+    stopAcquisition();
+    if (rendered && !finishCamera(&error)) rendered = false;
     bool closed = closeRecording(&recording, rendered, &error);
     destroyOffscreenGL(&gl);
     if (!rendered || !closed) return fail(kRunError, error);

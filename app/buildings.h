@@ -1,6 +1,7 @@
-// buildings.h - the two real buildings beside the board as phantom boxes:
-// drawn into the depth buffer before the video, so that the video's picture
-// of a building hides whatever virtual object stands behind it.
+// buildings.h - the real objects beside the board as phantom boxes: by
+// default the two buildings, or the scene's occluders; drawn into the depth
+// buffer before the video, so that the video's picture of a building hides
+// whatever virtual object stands behind it.
 //
 // Each box is eight corners in the board frame (x along the rows, y the
 // height above the board, z across the rows; one unit per square), corners
@@ -14,10 +15,11 @@
 #ifndef APP_BUILDINGS_H
 #define APP_BUILDINGS_H
 
-// Fills predio1 and predio2.
+// Fills predio1 and predio2, the built-in scene's two buildings.
 void setBuildingCorners();
 
-// Display stage: depth test on, both boxes, five four-corner polygons each.
+// Display stage: depth test on, the scene's boxes, five four-corner polygons
+// each.
 void drawPhantomBuildings();
 
 #endif

@@ -2,6 +2,7 @@
 #include "command_line.h"
 
 #include <cstdio>
+#include <cmath>
 #include <cstdlib>
 
 #include <CLI/CLI.hpp>
@@ -26,7 +27,27 @@ bool parsePositive(const std::string& text, int* value) {
     return true;
 }
 
+// A number above the lowest allowed (or at it, when it is allowed).
+CLI::Validator numberAbove(double lowest, bool lowestAllowed, const std::string& what) {
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            char* end = nullptr;
+            double v = std::strtod(text.c_str(), &end);
+            bool ok = !text.empty() && *end == '\0' && std::isfinite(v) && (v > lowest || (lowestAllowed && v == lowest));
+            return ok ? std::string() : "expected " + what + ", got '" + text + "'";
+        },
+        "");
+}
+
 }  // namespace
+
+CLI::Option* requirePositive(CLI::Option* option) {
+    return option->check(numberAbove(0.0, false, "a positive number"));
+}
+
+CLI::Option* requireNonNegative(CLI::Option* option) {
+    return option->check(numberAbove(0.0, true, "a number of 0 or more"));
+}
 
 const char* projectVersion() { return ARVIEWER_VERSION; }
 

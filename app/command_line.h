@@ -42,6 +42,11 @@ CommandLineOutcome parseCommandLine(CLI::App* app, int argc, char** argv);
 // Prints "PROGRAM: message (see --help)" on standard error; returns kUsageErrorStatus.
 int reportUsageError(const CLI::App& app, const std::string& message);
 
+// Checks on an option's number with a plain message ("--x: expected a
+// positive number, got -1"), where CLI11's own prints the whole double range.
+CLI::Option* requirePositive(CLI::Option* option);
+CLI::Option* requireNonNegative(CLI::Option* option);
+
 // The project's version, from the build.
 const char* projectVersion();
 

@@ -6,6 +6,7 @@
 #include <GL/gl.h>
 
 #include "buildings.h"
+#include "hud.h"
 #include "ship.h"
 #include "state.h"
 #include "tracking.h"
@@ -13,7 +14,7 @@
 
 const char* const kIdleStageNames[kIdleStageCount] = {"acquire", "track", "convert"};
 const char* const kDisplayStageNames[kDisplayStageCount] = {"clear", "camera", "buildings", "video",
-                                                            "ship",  "axes",   "finish"};
+                                                            "ship",  "axes",   "hud",       "finish"};
 
 namespace {
 
@@ -40,16 +41,39 @@ void clearPicture() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
-void convertFrame() { imgCvToGL(movie); }
+// With a lens model the picture is undistorted on its way into the buffer.
+void convertFrame() {
+    if (lens.active) undistortPicture(lens, movie.frame, movie.pixels);
+    else imgCvToGL(movie);
+}
 
 void finishPicture() { glEnable(GL_LIGHTING); }
 
+void nothing() {}
+
+// Chosen at start-up: --hud, and the scene's axes.
+void (*hudStage)() = nothing;
+void (*axesStage)() = drawAxes;
+
 }  // namespace
 
-bool runIdleStages(StageTimes* t) {
-    if (!timed(idleSlot(t, kAcquireStage), acquireFrame)) return false;
+void chooseFrameStages(const ViewerOptions& options) {
+    hudStage = options.hud ? drawHud : nothing;
+    axesStage = scene.axes ? drawAxes : nothing;
+    chooseTrackingSteps(options);
+}
+
+bool acquireNextFrame(StageTimes* t) { return timed(idleSlot(t, kAcquireStage), acquireFrame); }
+
+void analyseFrame(StageTimes* t) {
     timed(idleSlot(t, kTrackStage), trackBoard);
     timed(idleSlot(t, kConvertStage), convertFrame);
+    noteFrameAnalysed();
+}
+
+bool runIdleStages(StageTimes* t) {
+    if (!acquireNextFrame(t)) return false;
+    analyseFrame(t);
     return true;
 }
 
@@ -59,6 +83,7 @@ void runDisplayStages(StageTimes* t) {
     timed(displaySlot(t, kBuildingsStage), drawPhantomBuildings);
     timed(displaySlot(t, kVideoStage), drawVideoBackground);
     timed(displaySlot(t, kShipStage), drawShip);
-    timed(displaySlot(t, kAxesStage), drawAxes);
+    timed(displaySlot(t, kAxesStage), axesStage);
+    timed(displaySlot(t, kHudStage), hudStage);
     timed(displaySlot(t, kFinishStage), finishPicture);
 }

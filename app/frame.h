@@ -1,14 +1,19 @@
 // frame.h - one frame of the viewer as two stage lists: the idle stages
 // (acquire, track, convert) and the display stages (clear, camera,
-// buildings, video, ship, axes, finish). The windowing layer calls them and adds its own redisplay
-// request and buffer swap, so any program with a current GL context can run
-// the same loop.
+// buildings, video, ship, axes, hud, finish). The windowing layer calls them
+// and adds its own redisplay request and buffer swap, so any program with a
+// current GL context can run the same loop.
+//
+// Which optional stages do their work (the hud) is chosen once at start-up.
 //
 // Usage:
+//     chooseFrameStages(options);
 //     if (runIdleStages(nullptr)) requestRedisplay();
 //     runDisplayStages(nullptr); swapBuffers();
 #ifndef APP_FRAME_H
 #define APP_FRAME_H
+
+#include "options.h"
 
 enum IdleStage { kAcquireStage, kTrackStage, kConvertStage, kIdleStageCount };
 enum DisplayStage {
@@ -18,6 +23,7 @@ enum DisplayStage {
     kVideoStage,
     kShipStage,
     kAxesStage,
+    kHudStage,
     kFinishStage,
     kDisplayStageCount
 };
@@ -31,8 +37,17 @@ struct StageTimes {
 extern const char* const kIdleStageNames[kIdleStageCount];
 extern const char* const kDisplayStageNames[kDisplayStageCount];
 
-// Runs the idle stages on the next frame. False when the capture delivered
-// no frame: nothing else ran and nothing needs to be redrawn.
+// The optional stages the options ask for.
+void chooseFrameStages(const ViewerOptions& options);
+
+// The acquire stage alone: false when the capture delivered no frame.
+bool acquireNextFrame(StageTimes* times);
+
+// The idle stages after acquisition, on the frame just acquired.
+void analyseFrame(StageTimes* times);
+
+// acquireNextFrame, then analyseFrame when there was a frame. False when the
+// capture delivered no frame: nothing else ran and nothing needs redrawing.
 bool runIdleStages(StageTimes* times);
 
 // Composes the picture into the current draw buffer (without swapping it).

@@ -6,8 +6,10 @@
 //        arviewer 3          camera 3 (a single digit)
 //        arviewer board.avi  a video file
 //        arviewer --help     every option
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
 
 #include <GL/freeglut.h>
@@ -15,6 +17,7 @@
 
 #include "frame.h"
 #include "options.h"
+#include "playback.h"
 #include "ship.h"
 #include "startup.h"
 #include "state.h"
@@ -23,11 +26,19 @@
 namespace {
 
 constexpr int kStartUpFailure = -1;  // exit status 255
+constexpr int kBadOptionFile = 1;
 constexpr int kWindowX = 300, kWindowY = 100;
 constexpr const char* kWindowTitle = "Miravel - Orlan Vesk - Nolmar - 2008";
-// After the video has ended, the idle callback waits this long between
-// attempts instead of spinning a core.
+// After the video has ended, or while it is paused, the idle callback waits
+// this long between attempts instead of spinning a core.
 constexpr auto kNoFrameWait = std::chrono::milliseconds(10);
+// A frame that is not due yet is waited for in slices at most this long, so
+// that keys and exposures are answered meanwhile.
+constexpr double kLongestWaitMs = 5.0;
+constexpr unsigned char kEscapeKey = 27;
+
+Playback playback;
+bool framePending = false;  // acquired, waiting for its time to be shown
 
 static_assert(kKeyLeft == GLUT_KEY_LEFT && kKeyUp == GLUT_KEY_UP && kKeyRight == GLUT_KEY_RIGHT &&
                   kKeyDown == GLUT_KEY_DOWN,
@@ -40,10 +51,13 @@ bool displayAvailable() {
     return true;
 }
 
+// Closing the window, like Escape or Q, returns from the event loop, so that
+// the viewer ends its run itself.
 void initWindowingLibrary(char* programName) {
     int argc = 1;
     char* argv[] = {programName, nullptr};
     glutInit(&argc, argv);
+    glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
 }
 
 void createWindow() {
@@ -63,17 +77,46 @@ void myReshapeFunction(int width, int height) {
     glutReshapeWindow(movie.width, movie.height);
 }
 
+// Acquire the next frame, wait until it is due, then analyse and show it.
 void myIdleFunc() {
-    if (runIdleStages(nullptr)) {
-        glutPostRedisplay();
-    } else {
-        std::this_thread::sleep_for(kNoFrameWait);
+    if (playback.paused) return std::this_thread::sleep_for(kNoFrameWait);
+    if (!framePending) {
+        if (!acquireNextFrame(nullptr)) return std::this_thread::sleep_for(kNoFrameWait);
+        framePending = true;
     }
+    double waitMs = millisecondsUntilDue(&playback, movie.timestampMs);
+    if (waitMs > 0) {
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(std::min(waitMs, kLongestWaitMs)));
+        return;
+    }
+    framePending = false;
+    analyseFrame(nullptr);
+    glutPostRedisplay();
+}
+
+// The ship's keys change the picture even when no new frame comes (the
+// video ended or is paused); Space pauses a file, Escape and Q end the viewer.
+void onKey(unsigned char key, int x, int y) {
+    if (key == kEscapeKey || key == 'q' || key == 'Q') return glutLeaveMainLoop();
+    if (key == ' ' && playback.paced) return togglePause(&playback);
+    keyboard(key, x, y);
+    glutPostRedisplay();
+}
+
+void onSpecialKey(int key, int x, int y) {
+    keyboard_s(key, x, y);
+    glutPostRedisplay();
 }
 
 int failStartUp(const char* message) {
     std::fprintf(stderr, "%s\n", message);
     return kStartUpFailure;
+}
+
+// An option's file that cannot be used, found before any window opens.
+int failOptions(const std::string& message) {
+    if (!message.empty()) std::fprintf(stderr, "arviewer: %s\n", message.c_str());
+    return kBadOptionFile;
 }
 
 }  // namespace
@@ -84,8 +127,11 @@ int main(int argc, char** argv) {
     if (!outcome.run) return outcome.status;
     VideoSource source = chooseVideoSource(options.sources);
     if (!openVideoSource(source, &movie)) return failStartUp("Could not initialize capturing...");
-    initRecords();
+    initRecords(options.board);
     if (!readVideoSize(&movie)) return failStartUp("Could not initialize capturing...");
+    std::string error;
+    if (!setUpCamera(options, movie.width, movie.height, kCalibrateOnWorker, &error)) return failOptions(error);
+    if (!setUpScene(options, &error)) return failOptions(error);
     if (!allocatePixelBuffer(&movie)) return failStartUp("arviewer: not enough memory for the video frames");
     std::printf("width=%d height=%d\n", movie.width, movie.height);
     std::fflush(stdout);
@@ -95,12 +141,17 @@ int main(int argc, char** argv) {
     createWindow();
     setUpLighting();
     initNave();
+    chooseFrameStages(options);
+    playback = newPlayback(source.kind == VideoSourceKind::kFile && !options.fast);
+    startAcquisition(&movie);
 
     glutDisplayFunc(myDisplayFunc);
     glutReshapeFunc(myReshapeFunction);
     glutIdleFunc(myIdleFunc);
-    glutKeyboardFunc(keyboard);
-    glutSpecialFunc(keyboard_s);
+    glutKeyboardFunc(onKey);
+    glutSpecialFunc(onSpecialKey);
     glutMainLoop();
+    stopAcquisition();
+    if (!finishCamera(&error)) std::fprintf(stderr, "arviewer: %s\n", error.c_str());
     return 0;
 }

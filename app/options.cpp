@@ -84,6 +84,30 @@ void addFrameLoopOptions(CLI::App* app, ViewerOptions* o) {
     app->add_option("--save-camera", o->saveCameraFile,
                     "write the lens model in use to FILE when it changes and at the end")
         ->type_name("FILE");
+    CLI::Option* scene =
+        app->add_option("--scene", o->sceneFile, "what is drawn on the board: occluders and model (YAML)")
+            ->type_name("FILE");
+    app->add_option("--model", o->modelFile,
+                    "show this model (OBJ, glTF, GLB, PLY, DAE, FBX, ...) standing on the board,\n"
+                    "3 squares across, steered with the ship's keys; no occluders")
+        ->type_name("FILE")
+        ->excludes(scene);
+    app->add_flag("--refine", o->refine,
+                  "refine every calibration to the least reprojection error (pose, and f at the first)");
+    app->add_flag("--track", o->track,
+                  "follow the board's corners by optical flow while the whole board is not found\n"
+                  "(a hand over it); the pose from the corners that stay");
+    CLI::Option* smooth = app->add_flag("--smooth", o->smooth,
+                                        "steady the overlay: the pose filtered from frame to frame (1 euro filter)");
+    requirePositive(app->add_option("--smooth-cutoff", o->smoothCutoffHz,
+                                    "the filter's cutoff for a still camera (default 1)"))
+        ->type_name("HZ")
+        ->needs(smooth);
+    requireNonNegative(app->add_option("--smooth-beta", o->smoothBeta,
+                                       "how fast the cutoff rises with the camera's speed (default 100)"))
+        ->type_name("B")
+        ->needs(smooth);
+    app->add_flag("--hud", o->hud, "show the frame rate, the board's state and f in a corner of the picture");
 }
 
 void addRecordingOptions(CLI::App* app, RenderOutputs* r) {
@@ -146,6 +170,8 @@ CommandLineOutcome parseViewerOptions(ViewerProgram program, int argc, char** ar
     if (program == kRenderProgram) {
         source->required()->expected(1);
         addRecordingOptions(app.get(), &options->render);
+    } else {
+        app->add_flag("--fast", options->fast, "play a video file as fast as frames come, not at its own rate");
     }
     return parseCommandLine(app.get(), argc, argv);
 }

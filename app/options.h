@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "pose_filter.h"
 
 struct Snapshot {
     long frame;  // kLastFrame: whichever frame comes last
@@ -48,6 +49,15 @@ struct ViewerOptions {
     std::string cameraFile;      // --camera: the lens model to undistort with
     bool selfCalibrate = false;  // --self-calibrate: find the lens model while running
     std::string saveCameraFile;  // --save-camera: where the lens model in use is written
+    bool hud = false;            // --hud: frame rate, board state and f in the picture
+    bool fast = false;           // --fast: the viewer plays a file as fast as it can
+    bool refine = false;         // --refine: every calibration refined to the least reprojection error
+    bool track = false;          // --track: a partly covered board followed by optical flow
+    bool smooth = false;         // --smooth: the pose steadied from frame to frame
+    double smoothCutoffHz = kPoseFilterMinCutoffHz;  // --smooth-cutoff: the still camera's cutoff
+    double smoothBeta = kPoseFilterBeta;             // --smooth-beta: how fast the cutoff rises with speed
+    std::string sceneFile;       // --scene: the occluders and the model, instead of the built-in scene
+    std::string modelFile;       // --model: the built-in scene without occluders, with this model
     RenderOutputs render;        // arrender only
 };
 

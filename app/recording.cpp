@@ -36,33 +36,50 @@ bool commitFile(const PendingFile& f, std::string* error) {
 }
 
 void writePoseHeader(std::FILE* out) {
-    std::fprintf(out, "frame,found,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,rms_px");
+    std::fprintf(out, "frame,found,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,rms_px,fy,cx,cy,tracked,ms_frame");
     for (const char* name : kIdleStageNames) std::fprintf(out, ",ms_%s", name);
     for (const char* name : kDisplayStageNames) std::fprintf(out, ",ms_%s", name);
     std::fprintf(out, ",ms_readback\n");
 }
 
 // Root mean square distance in pixels between the detected corners and the
-// board corners projected through the current camera.
+// board corners projected through the current camera. The calibration's y
+// is in units of f; fy / f brings it back to pixels.
 double reprojectionRms() {
     if (!chess.found || !camera.calibrated || chess.cornerCount == 0) return NAN;
-    double sum = 0.0;
+    double sum = 0.0, yScale = camera.fy / camera.f;
     for (int k = 0; k < chess.cornerCount; ++k) {
         double x, y;
         tsaiProject(chess.worldX[k], chess.worldY[k], 0.0, &x, &y, camera.f, camera.T, camera.R);
-        sum += (x - chess.imageX[k]) * (x - chess.imageX[k]) + (y - chess.imageY[k]) * (y - chess.imageY[k]);
+        double dx = x - chess.imageX[k], dy = (y - chess.imageY[k]) * yScale;
+        sum += dx * dx + dy * dy;
     }
     return std::sqrt(sum / chess.cornerCount);
 }
 
-void writePoseRow(std::FILE* out, long frame, const StageTimes& t, double readBackMs) {
-    std::fprintf(out, "%ld,%d,%.9g", frame, chess.found ? 1 : 0, camera.f);
-    for (double v : camera.R) std::fprintf(out, ",%.9g", v);
-    for (double v : camera.T) std::fprintf(out, ",%.9g", v);
-    std::fprintf(out, ",%.4f", reprojectionRms());
-    for (double ms : t.idleMs) std::fprintf(out, ",%.3f", ms);
-    for (double ms : t.displayMs) std::fprintf(out, ",%.3f", ms);
-    std::fprintf(out, ",%.3f\n", readBackMs);
+// Appends printf-style text to a row kept in memory.
+template <typename... Values>
+void append(std::string* row, const char* format, Values... values) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, values...);
+    *row += text;
+}
+
+// The frame's row but for its whole time, which is known only once the next
+// frame starts: the columns before ms_frame and those after it.
+void composePoseRow(Recording* r, long frame, const StageTimes& t, double readBackMs) {
+    std::string& head = r->rowHead;
+    std::string& tail = r->rowTail;
+    head.clear();
+    tail.clear();
+    append(&head, "%ld,%d,%.9g", frame, chess.found ? 1 : 0, camera.f);
+    for (double v : camera.R) append(&head, ",%.9g", v);
+    for (double v : camera.T) append(&head, ",%.9g", v);
+    append(&head, ",%.4f,%.9g,%.9g,%.9g,%d", reprojectionRms(), camera.fy, camera.cx, camera.cy, chess.tracked ? 1 : 0);
+    for (double ms : t.idleMs) append(&tail, ",%.3f", ms);
+    for (double ms : t.displayMs) append(&tail, ",%.3f", ms);
+    append(&tail, ",%.3f\n", readBackMs);
+    r->rowPending = true;
 }
 
 bool openVideo(Recording* r, double fps, std::string* error) {
@@ -94,6 +111,7 @@ bool openRecording(const RenderOutputs& options, int width, int height, double f
     r->width = width;
     r->height = height;
     r->poses = nullptr;
+    r->rowPending = false;
     r->bottomUp.create(height, width, CV_8UC3);
     r->picture.create(height, width, CV_8UC3);
     if (!options.videoPath.empty() && !openVideo(r, fps, error)) return false;
@@ -135,8 +153,14 @@ bool writeSnapshots(Recording* r, long frame, std::string* error) {
 bool recordFrame(Recording* r, long frame, const StageTimes& times, double readBackMs, std::string* error) {
     if (r->video.isOpened()) r->video.write(r->picture);
     if (!writeSnapshots(r, frame, error)) return false;
-    if (r->poses) writePoseRow(r->poses, frame, times, readBackMs);
+    if (r->poses) composePoseRow(r, frame, times, readBackMs);
     return true;
+}
+
+void finishFrameRow(Recording* r, double frameMs) {
+    if (!r->poses || !r->rowPending) return;
+    std::fprintf(r->poses, "%s,%.3f%s", r->rowHead.c_str(), frameMs, r->rowTail.c_str());
+    r->rowPending = false;
 }
 
 bool recordLastFrame(Recording* r, long framesRendered, std::string* error) {

@@ -34,6 +34,8 @@ struct Recording {
     PendingFile videoFile;
     std::FILE* poses;
     PendingFile posesFile;
+    std::string rowHead, rowTail;  // the latest frame's row, around its ms_frame
+    bool rowPending;
     std::vector<PendingFile> snapshotFiles;
     cv::Mat bottomUp;  // the framebuffer as read, last row first
     cv::Mat picture;   // upright, stored row 0 at the top
@@ -50,8 +52,13 @@ bool wantsPicture(const Recording& r, long frame);
 // Reads the current framebuffer into r->picture.
 void readBackPicture(Recording* r);
 
-// Writes the frame's picture, snapshots and pose row; false on a write error.
+// Writes the frame's picture and snapshots and composes its pose row; false
+// on a write error.
 bool recordFrame(Recording* r, long frame, const StageTimes& times, double readBackMs, std::string* error);
+
+// Writes the latest frame's pose row with its whole time, from the start of
+// its idle stages to the start of the next frame's (or the end of the run).
+void finishFrameRow(Recording* r, double frameMs);
 
 // Writes the snapshots of the last frame from the current framebuffer, which
 // still holds it; false when there was no frame or a write failed.

@@ -1,38 +1,111 @@
-// ship.cpp - loading, drawing and steering the ship.
+// ship.cpp - loading, drawing and steering the model.
 #include "ship.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
 #include <GL/gl.h>
 
 #include "message_box.h"
+#include "model.h"
+#include "model_gl.h"
 #include "state.h"
 #include "texture.h"
 
 namespace {
 
-constexpr float kShipScale = 0.02f;  // board units per mesh unit
 constexpr double kPiApproximation = 3.14159265;
 constexpr const char* kMissingTextureCaption = "Quorvane";
 constexpr const char* kMissingTextureText = "Image file: spaceshiptexture.bmp not found";
+// Scene positions are written to a few decimals; in model units they are
+// rounded to millionths, so that the ship's 16.6 / 0.02 is 830 and not
+// 830.0000000000001.
+constexpr double kGrainsPerModelUnit = 1e6;
+constexpr double kNearlyZero = 1e-9;
 
-// Mesh frame to board frame: the mesh's z axis becomes the board's normal.
+// The model's orientation, scale and steering axes in its own frame, fixed
+// at start-up. down: the board's -y (the heading turns about it; A moves
+// along it); nose: the board's +x at heading 0; side = down x nose.
+struct ShipFrame {
+    float orientation[3];  // degrees about x, y, z
+    float scale;
+    double down[3], nose[3], side[3];
+    double floor;  // lowest height of the origin, model units
+    bool meshIs3DS;
+};
+
+ShipFrame frame = {{90.0f, 0.0f, 90.0f}, 0.02f, {0, 0, 1}, {0, -1, 0}, {1, 0, 0}, 0.0, true};
+std::string meshFile = "spaceship.3DS", textureFile = "spaceshiptexture.bmp";
+Model model;           // a model in another format than 3DS
+ModelBuffers buffers;  // and its GL copy
+
+double radians(double degrees) { return degrees * 3.14159265358979323846 / 180.0; }
+
+// Rotation matrix of glRotate(x) glRotate(y) glRotate(z), row-major.
+void orientationMatrix(const ScenePoint& degrees, double R[9]) {
+    double cx = std::cos(radians(degrees[0])), sx = std::sin(radians(degrees[0]));
+    double cy = std::cos(radians(degrees[1])), sy = std::sin(radians(degrees[1]));
+    double cz = std::cos(radians(degrees[2])), sz = std::sin(radians(degrees[2]));
+    const double Rx[9] = {1, 0, 0, 0, cx, -sx, 0, sx, cx};
+    const double Ry[9] = {cy, 0, sy, 0, 1, 0, -sy, 0, cy};
+    const double Rz[9] = {cz, -sz, 0, sz, cz, 0, 0, 0, 1};
+    double Rxy[9];
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) {
+            Rxy[3 * r + c] = Rx[3 * r] * Ry[c] + Rx[3 * r + 1] * Ry[3 + c] + Rx[3 * r + 2] * Ry[6 + c];
+        }
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            R[3 * r + c] = Rxy[3 * r] * Rz[c] + Rxy[3 * r + 1] * Rz[3 + c] + Rxy[3 * r + 2] * Rz[6 + c];
+}
+
+// A board vector in the model's frame: R transposed.
+void toModelFrame(const double R[9], const double v[3], double out[3]) {
+    for (int i = 0; i < 3; ++i) out[i] = R[i] * v[0] + R[3 + i] * v[1] + R[6 + i] * v[2];
+}
+
+// A board direction in the model's frame, with the rounding of right angles
+// removed: cos 90 degrees is 6e-17, not 0.
+void directionInModelFrame(const double R[9], const double v[3], double out[3]) {
+    toModelFrame(R, v, out);
+    for (int i = 0; i < 3; ++i) {
+        if (std::fabs(out[i]) < kNearlyZero) out[i] = 0;
+        if (std::fabs(std::fabs(out[i]) - 1) < kNearlyZero) out[i] = out[i] > 0 ? 1 : -1;
+    }
+}
+
+double inModelUnits(double boardUnits, double scale) {
+    return std::round(boardUnits / scale * kGrainsPerModelUnit) / kGrainsPerModelUnit;
+}
+
+bool endsWith3DS(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string ending = name.substr(name.size() - 4);
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ending == ".3ds";
+}
+
+// Mesh frame to board frame: the orientation's turns, the scale, the pose.
 void applyShipTransform(float heading, float tx, float ty, float tz) {
-    glRotatef(90.0f, 1.0f, 0.0f, 0.0f);
-    glRotatef(90.0f, 0.0f, 0.0f, 1.0f);
-    glScalef(kShipScale, kShipScale, kShipScale);
+    if (frame.orientation[0] != 0) glRotatef(frame.orientation[0], 1.0f, 0.0f, 0.0f);
+    if (frame.orientation[1] != 0) glRotatef(frame.orientation[1], 0.0f, 1.0f, 0.0f);
+    if (frame.orientation[2] != 0) glRotatef(frame.orientation[2], 0.0f, 0.0f, 1.0f);
+    glScalef(frame.scale, frame.scale, frame.scale);
     glTranslatef(tx, ty, tz);
-    glRotatef(heading, 0.0f, 0.0f, 1.0f);
+    glRotatef(heading, static_cast<float>(frame.down[0]), static_cast<float>(frame.down[1]),
+              static_cast<float>(frame.down[2]));
 }
 
 // The inverse steps in reverse order, so the axes find the board frame again.
 void undoShipTransform(float heading, float tx, float ty, float tz) {
-    glRotatef(-heading, 0.0f, 0.0f, 1.0f);
+    glRotatef(-heading, static_cast<float>(frame.down[0]), static_cast<float>(frame.down[1]),
+              static_cast<float>(frame.down[2]));
     glTranslatef(-tx, -ty, -tz);
-    glScalef(1.0f / kShipScale, 1.0f / kShipScale, 1.0f / kShipScale);
-    glRotatef(-90.0f, 0.0f, 0.0f, 1.0f);
-    glRotatef(-90.0f, 1.0f, 0.0f, 0.0f);
+    glScalef(1.0f / frame.scale, 1.0f / frame.scale, 1.0f / frame.scale);
+    if (frame.orientation[2] != 0) glRotatef(-frame.orientation[2], 0.0f, 0.0f, 1.0f);
+    if (frame.orientation[1] != 0) glRotatef(-frame.orientation[1], 0.0f, 1.0f, 0.0f);
+    if (frame.orientation[0] != 0) glRotatef(-frame.orientation[0], 1.0f, 0.0f, 0.0f);
 }
 
 bool indexInMesh(int index) { return index >= 0 && index < object.vertex_count; }
@@ -55,9 +128,16 @@ void drawTriangles() {
     glEnd();
 }
 
-// The ship never sinks below the board plane.
+void moveAlong(const double direction[3], double amount) {
+    translacao_x += amount * direction[0];
+    translacao_y += amount * direction[1];
+    translacao_z += amount * direction[2];
+}
+
+// The model never sinks below its floor (for the ship, the board plane).
 void clampHeight() {
-    if (translacao_z > 0) translacao_z = 0;
+    double height = -(translacao_x * frame.down[0] + translacao_y * frame.down[1] + translacao_z * frame.down[2]);
+    if (height < frame.floor) moveAlong(frame.down, height - frame.floor);
 }
 
 void turn(double degrees) {
@@ -68,17 +148,66 @@ void turn(double degrees) {
 // One step along the nose (direction +1) or against it (-1).
 void advance(int direction) {
     double a = rotation_z * (-kPiApproximation) / 180;
-    translacao_x = translacao_x - direction * std::sin(a) * translacao_xy_increment;
-    translacao_y = translacao_y - direction * std::cos(a) * translacao_xy_increment;
+    double c = std::cos(a), s = -std::sin(a);
+    for (int i = 0; i < 3; ++i) {
+        double along = c * frame.nose[i] + s * frame.side[i];
+        double* t = i == 0 ? &translacao_x : i == 1 ? &translacao_y : &translacao_z;
+        *t = *t + direction * along * translacao_xy_increment;
+    }
 }
 
 }  // namespace
 
+bool setUpShip(const SceneModel& m) {
+    double R[9];
+    orientationMatrix(m.orientation, R);
+    const double boardDown[3] = {0, -1, 0}, boardRows[3] = {1, 0, 0};
+    directionInModelFrame(R, boardDown, frame.down);
+    directionInModelFrame(R, boardRows, frame.nose);
+    frame.side[0] = frame.down[1] * frame.nose[2] - frame.down[2] * frame.nose[1];
+    frame.side[1] = frame.down[2] * frame.nose[0] - frame.down[0] * frame.nose[2];
+    frame.side[2] = frame.down[0] * frame.nose[1] - frame.down[1] * frame.nose[0];
+    for (int i = 0; i < 3; ++i) frame.orientation[i] = static_cast<float>(m.orientation[i]);
+    frame.scale = static_cast<float>(m.scale);
+    frame.floor = inModelUnits(m.floor, m.scale);
+    double start[3];
+    toModelFrame(R, m.position.data(), start);
+    translacao_x = inModelUnits(start[0], m.scale);
+    translacao_y = inModelUnits(start[1], m.scale);
+    translacao_z = inModelUnits(start[2], m.scale);
+    rotation_z = m.heading;
+    rotation_z_increment = m.turn;
+    translacao_z_increment = inModelUnits(m.rise, m.scale);
+    translacao_xy_increment = inModelUnits(m.advance, m.scale);
+    meshFile = m.file;
+    textureFile = m.texture;
+    frame.meshIs3DS = endsWith3DS(m.file);
+    return frame.meshIs3DS || loadModel(m.file, m.texture, &model);
+}
+
+bool setUpStandingModel(const std::string& file, double sizeSquares, const ScenePoint& boardCentre,
+                        SceneModel* m) {
+    if (!loadModel(file, "", &model)) return false;
+    double largest = 0;
+    for (int i = 0; i < 3; ++i) largest = std::fmax(largest, model.boundsMax[i] - model.boundsMin[i]);
+    double scale = largest > 0 ? sizeSquares / largest : 1.0;
+    double middleX = 0.5 * (model.boundsMin[0] + model.boundsMax[0]);
+    double middleZ = 0.5 * (model.boundsMin[2] + model.boundsMax[2]);
+    double base = -scale * model.boundsMin[1];
+    m->file = file;
+    m->texture.clear();
+    m->scale = scale;
+    m->orientation = {0, 0, 0};
+    m->position = {boardCentre[0] - scale * middleX, base, boardCentre[2] - scale * middleZ};
+    m->heading = 0;
+    m->floor = base;
+    return true;
+}
+
 bool loadShipAssets() {
-    char meshFile[] = "spaceship.3DS";
-    char textureFile[] = "spaceshiptexture.bmp";
-    Load3DS(&object, meshFile);
-    object.texture_id = LoadBitmapA(textureFile);
+    if (!frame.meshIs3DS) return uploadModel(model, &buffers);
+    Load3DS(&object, const_cast<char*>(meshFile.c_str()));
+    object.texture_id = LoadBitmapA(const_cast<char*>(textureFile.c_str()));
     return object.texture_id != -1;
 }
 
@@ -89,11 +218,18 @@ void initNave() {
 }
 
 void drawShip() {
-    glDisable(GL_LIGHTING);
-    glEnable(GL_TEXTURE_2D);
     float heading = static_cast<float>(rotation_z);
     float tx = static_cast<float>(translacao_x), ty = static_cast<float>(translacao_y),
           tz = static_cast<float>(translacao_z);
+    if (!frame.meshIs3DS) {
+        applyShipTransform(heading, tx, ty, tz);
+        drawModel(buffers);
+        undoShipTransform(heading, tx, ty, tz);
+        glDisable(GL_LIGHTING);
+        return;
+    }
+    glDisable(GL_LIGHTING);
+    glEnable(GL_TEXTURE_2D);
     applyShipTransform(heading, tx, ty, tz);
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(object.texture_id));
     drawTriangles();
@@ -105,12 +241,12 @@ void keyboard(unsigned char key, int, int) {
     switch (key) {
         case 'A':
         case 'a':
-            translacao_z += translacao_z_increment;
+            moveAlong(frame.down, translacao_z_increment);
             clampHeight();
             break;
         case 'S':
         case 's':
-            translacao_z -= translacao_z_increment;
+            moveAlong(frame.down, -translacao_z_increment);
             clampHeight();
             break;
         case 'O':

@@ -1,32 +1,57 @@
-// ship.h - the steerable spaceship: loaded once from "spaceship.3DS" and
-// "spaceshiptexture.bmp" in the working directory, drawn unlit with its
-// texture's colours on the board every frame, moved by the keyboard.
+// ship.h - the steerable model: by default the spaceship, loaded once from
+// "spaceship.3DS" and "spaceshiptexture.bmp" in the working directory,
+// drawn unlit with its texture's colours on the board every frame, moved by
+// the keyboard; a scene may name another model (scene.h), in 3DS (read by
+// the project's own loader, as the ship) or any format Assimp reads.
 //
-// Pose: the mesh's origin stands at board point (X, Y), height H, with
-// (X, Y, H) = 0.02 (-translacao_y, translacao_x, -translacao_z); the heading
-// rotation_z turns it about the board's normal. Keys: A/S lower/raise by 0.6
-// squares (never below the board), O/P put it at the board's origin, Left/
-// Right turn by 18 degrees, Up/Down move one square along/against its nose.
+// Pose, in the model's own units along its own axes: the translation
+// (translacao_x, translacao_y, translacao_z) and the heading rotation_z, in
+// degrees about the board's normal. The model is drawn as
+//     glRotate(orientation x) glRotate(orientation y) glRotate(orientation z)
+//     glScale(scale) glTranslate(translacao) glRotate(rotation_z, normal)
+// so for the ship (orientation 90, 0, 90; scale 0.02) the mesh's origin stands
+// at board point (X, Y), height H, with (X, Y, H) = 0.02 (-translacao_y,
+// translacao_x, -translacao_z). Keys: A/S lower/raise by a step (0.6 squares
+// for the ship; never below the floor, the board), O/P put it at the board's
+// origin, Left/Right turn by a step (18 degrees), Up/Down move a step (one
+// square) along/against its nose, which at heading 0 points along the
+// board's rows.
 //
 // Usage:
+//     setUpShip(scene.model);     // at start-up: its pose and steps
 //     initNave();                 // after the GL context exists
 //     drawShip();                 // every frame, in the board frame
 #ifndef APP_SHIP_H
 #define APP_SHIP_H
 
+#include <string>
+
+#include "scene.h"
+
 // Special-key codes, those of GLUT.
 constexpr int kKeyLeft = 100, kKeyUp = 101, kKeyRight = 102, kKeyDown = 103;
 
-// Loads the mesh (a missing or malformed mesh leaves the ship empty, with its
-// trace on standard output) and the texture. False when the texture cannot
-// be loaded.
+// The model's start pose, steps and axes from the scene. A model in another
+// format than 3DS is read here (before any window opens); false, with the
+// loader's line on standard error, when it cannot be.
+bool setUpShip(const SceneModel& model);
+
+// The model of --model: y up, scaled so that its largest side spans
+// sizeSquares, standing on the board with its centre over boardCentre
+// (board frame). False when it cannot be read.
+bool setUpStandingModel(const std::string& file, double sizeSquares, const ScenePoint& boardCentre,
+                        SceneModel* model);
+
+// Loads the mesh (a missing or malformed 3DS mesh leaves the ship empty,
+// with its trace on standard output) and the texture. False when a 3DS
+// model's texture cannot be loaded.
 bool loadShipAssets();
 
 // loadShipAssets, and on a missing texture an error message, then the end of
 // the process with status 0.
 void initNave();
 
-// Display stage: lighting off, texture on, the ship's triangles, texture off.
+// Display stage: lighting off, texture on, the model's triangles, texture off.
 void drawShip();
 
 // Character keys: A/a, S/s, O/o, P/p.

@@ -4,8 +4,10 @@
 Movie movie = {};
 Chess chess = {};
 Camera camera = {};
+Lens lens = {};
 Point3d predio1[8] = {};
 Point3d predio2[8] = {};
+Scene scene = builtInScene();
 obj_type object = {};
 
 double rotation_z = 180.0;

@@ -17,6 +17,8 @@
 #include <opencv2/videoio.hpp>
 
 #include "3dsloader.h"
+#include "lens.h"
+#include "scene.h"
 
 // Corners the board arrays can hold; the 8 x 6 board uses 48.
 constexpr int kMaxCorners = 100;
@@ -27,6 +29,7 @@ struct Movie {
     unsigned char* pixels;      // width x height x 3 bytes, stored rows in order, BGR
     int width;
     int height;
+    double timestampMs;  // the latest frame's time from the start of the video
 };
 
 struct Chess {
@@ -38,13 +41,14 @@ struct Chess {
     int cornerCount;
     cv::Size patternSize;  // inner corners per row, per column
     int found;             // non-zero when the whole pattern was found in the latest frame
+    int tracked;           // non-zero when the pose of the latest frame came from tracked corners
     double squareSize;
     double originX;
     double originY;
 };
 
 struct Camera {
-    bool calibrated;  // a full calibration has succeeded
+    bool calibrated;  // f is known: a full calibration has succeeded, or a lens model gave it
     double zNear;
     double zFar;
     double R[9];
@@ -52,6 +56,14 @@ struct Camera {
     double f;
     double modelView[16];   // column-major, as loaded by OpenGL
     double projection[16];  // column-major
+    // The pinhole camera the picture is drawn with: image x = f.xc/zc + cx,
+    // y = fy.yc/zc + cy, in pixels with integer coordinates at pixel centres.
+    // Without a lens model fy = f and (cx, cy) is the picture centre halved
+    // as integers; with one (lensModel true) they are the model's.
+    bool lensModel;
+    double fy;
+    double cx;
+    double cy;
 };
 
 struct Point3d {
@@ -63,8 +75,10 @@ void setXYZ(Point3d* p, double x, double y, double z);
 extern Movie movie;
 extern Chess chess;
 extern Camera camera;
+extern Lens lens;  // the lens model in use, if any
 extern Point3d predio1[8];
 extern Point3d predio2[8];
+extern Scene scene;  // the occluders and the model drawn on the board
 extern obj_type object;  // the ship's mesh
 
 // The ship's pose: heading in degrees, translation in the ship's scaled frame.

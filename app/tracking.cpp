@@ -1,13 +1,22 @@
 // tracking.cpp - board coordinates, detection, calibration, matrices, axes.
 #include "tracking.h"
 
+#include <algorithm>
+
 #include <GL/gl.h>
 
+#include "corner_tracker.h"
+#include "lens.h"
+#include "lens_switch.h"
+#include "pose_filter.h"
+#include "self_calibration.h"
 #include "tsai.h"
 
 namespace {
 
 constexpr float kAxisLineWidth = 1.8f;
+constexpr float kUpAxisLength = 7.5f;  // board units
+constexpr int kMaxCalibrationPoints = 64;  // the calibrations' limit
 
 bool detectBoard(const cv::Mat& frame, Chess* board) {
     // Reused between frames: the detector only resizes it.
@@ -24,24 +33,75 @@ bool detectBoard(const cv::Mat& frame, Chess* board) {
     return board->found != 0;
 }
 
+// The points of one calibration: n board corners, world and image
+// coordinates (the chess record's arrays, or a tracked subset's).
+struct PointSet {
+    int n;
+    const double *worldX, *worldY, *imageX, *imageY;
+};
+
 // Image coordinates from the picture centre, the centre halved as integers.
-void centreCorners(Chess* board, int width, int height) {
-    for (int k = 0; k < board->cornerCount; ++k) {
-        board->imageX[k] = static_cast<double>(board->corners[k].x) - (width / 2);
-        board->imageY[k] = static_cast<double>(board->corners[k].y) - (height / 2);
+void centreCorners(const cv::Point2f* corners, int n, double* x, double* y) {
+    for (int k = 0; k < n; ++k) {
+        x[k] = static_cast<double>(corners[k].x) - (movie.width / 2);
+        y[k] = static_cast<double>(corners[k].y) - (movie.height / 2);
     }
 }
 
+// Image coordinates in the lens model's pinhole camera, from its principal
+// point. The calibration knows one focal length: y is scaled from fy to fx,
+// and the projection scales it back.
+void undistortBoardCorners(const cv::Point2f* corners, int n, double* x, double* y) {
+    cv::Point2d undistorted[kMaxCorners];
+    undistortCorners(&lens, corners, n, undistorted);
+    const CameraModel& m = lens.model;
+    for (int k = 0; k < n; ++k) {
+        x[k] = undistorted[k].x - m.cx;
+        y[k] = (undistorted[k].y - m.cy) * (m.fx / m.fy);
+    }
+}
+
+// The calibration's image coordinates of detected or tracked corners.
+void imageCoordinates(const cv::Point2f* corners, int n, double* x, double* y) {
+    if (lens.active) undistortBoardCorners(corners, n, x, y);
+    else centreCorners(corners, n, x, y);
+}
+
+void noRefinement(const PointSet&, bool, double*, double*, double*) {}
+
+// The linear calibration's camera brought to the least reprojection error:
+// the pose, and f too on a full calibration. Where the refinement fails (a
+// face-on board leaves f open) the linear camera stands.
+void refineCamera(const PointSet& p, bool fullCalibration, double* f, double* T, double* R) {
+    if (fullCalibration) tsaiRefineCalibration(p.n, p.worldX, p.worldY, p.imageX, p.imageY, f, T, R);
+    else tsaiRefinePose(p.n, p.worldX, p.worldY, p.imageX, p.imageY, *f, T, R);
+}
+
+// Chosen at start-up: --refine.
+void (*refineLinearCamera)(const PointSet&, bool, double*, double*, double*) = noRefinement;
+
+void noSmoothing(bool, Camera*) {}
+
+PoseFilter poseFilter;
+
+// The pose steadied from frame to frame on the video's time (--smooth); a
+// frame without a pose starts the filter afresh.
+void smoothPose(bool posed, Camera* cam) {
+    if (posed) filterPose(&poseFilter, movie.timestampMs, cam->R, cam->T);
+    else resetPoseFilter(&poseFilter);
+}
+
+// Chosen at start-up: --smooth.
+void (*steadyPose)(bool, Camera*) = noSmoothing;
+
 // Full calibration until one succeeds, then the pose with that focal length.
 // The camera record changes only when the calibration succeeds.
-bool calibrateCamera(const Chess& board, Camera* cam) {
+bool calibrateCamera(const PointSet& p, Camera* cam) {
     double f = cam->f, T[3], R[9];
-    int ok = cam->calibrated
-                 ? tsaiCalibration2D_Tr(board.cornerCount, board.worldX, board.worldY, board.imageX,
-                                        board.imageY, f, T, R)
-                 : tsaiCalibration2D(board.cornerCount, board.worldX, board.worldY, board.imageX,
-                                     board.imageY, &f, T, R);
+    int ok = cam->calibrated ? tsaiCalibration2D_Tr(p.n, p.worldX, p.worldY, p.imageX, p.imageY, f, T, R)
+                             : tsaiCalibration2D(p.n, p.worldX, p.worldY, p.imageX, p.imageY, &f, T, R);
     if (!ok) return false;
+    refineLinearCamera(p, !cam->calibrated, &f, T, R);
     cam->f = f;
     for (int i = 0; i < 3; ++i) cam->T[i] = T[i];
     for (int i = 0; i < 9; ++i) cam->R[i] = R[i];
@@ -49,9 +109,48 @@ bool calibrateCamera(const Chess& board, Camera* cam) {
     return true;
 }
 
+CornerTracker cornerTracker;
+
+void noTracking() {}
+
+// A detected board, for the tracker to follow from.
+void rememberBoard() { rememberDetectedBoard(&cornerTracker, movie.frame, chess.corners, chess.patternSize); }
+
+bool notFollowed() { return false; }
+
+// A frame without the whole board: its corners followed from the frame
+// before, and the pose (f known) from those that stayed. False when too
+// few did.
+bool poseFromFollowedCorners() {
+    static cv::Point2f corners[kMaxTrackedCorners];
+    static int indices[kMaxTrackedCorners];
+    static double worldX[kMaxTrackedCorners], worldY[kMaxTrackedCorners];
+    static double imageX[kMaxTrackedCorners], imageY[kMaxTrackedCorners];
+    int n = std::min(trackBoardCorners(&cornerTracker, movie.frame, corners, indices), kMaxCalibrationPoints);
+    if (n == 0 || !camera.calibrated) return false;
+    for (int k = 0; k < n; ++k) {
+        worldX[k] = chess.worldX[indices[k]];
+        worldY[k] = chess.worldY[indices[k]];
+    }
+    imageCoordinates(corners, n, imageX, imageY);
+    return calibrateCamera({n, worldX, worldY, imageX, imageY}, &camera);
+}
+
+// Chosen at start-up: --track.
+void (*rememberForTracking)() = noTracking;
+bool (*followBoard)() = notFollowed;
+
 void buildCameraMatrices(Camera* cam, int width, int height) {
     tsaiOGLModelViewMatrix(cam->T, cam->R, cam->modelView);
+    if (cam->lensModel) {
+        tsaiOGLProjectionMatrixK(cam->f, cam->fy, cam->cx, cam->cy, cam->zNear, cam->zFar, width, height,
+                                 cam->projection);
+        return;
+    }
     tsaiOGLProjectionMatrix(cam->f, cam->zNear, cam->zFar, width, height, cam->projection);
+    cam->fy = cam->f;
+    cam->cx = width / 2;
+    cam->cy = height / 2;
 }
 
 // The calibration's image y grows with the stored row, which is drawn
@@ -75,6 +174,15 @@ void drawAxis(float r, float g, float b, float x, float y, float z) {
 
 }  // namespace
 
+void chooseTrackingSteps(const ViewerOptions& options) {
+    refineLinearCamera = options.refine ? refineCamera : noRefinement;
+    rememberForTracking = options.track ? rememberBoard : noTracking;
+    followBoard = options.track ? poseFromFollowedCorners : notFollowed;
+    resetCornerTracker(&cornerTracker);
+    steadyPose = options.smooth ? smoothPose : noSmoothing;
+    initPoseFilter(&poseFilter, options.smoothCutoffHz, options.smoothBeta);
+}
+
 int initChessWordCoords(Chess* board) {
     for (int i = 0; i < board->patternSize.height; ++i)
         for (int j = 0; j < board->patternSize.width; ++j) {
@@ -86,9 +194,32 @@ int initChessWordCoords(Chess* board) {
 }
 
 void trackBoard() {
-    if (!detectBoard(movie.frame, &chess)) return;
-    centreCorners(&chess, movie.width, movie.height);
-    if (calibrateCamera(chess, &camera)) buildCameraMatrices(&camera, movie.width, movie.height);
+    static long frameIndex = 0;  // for the self-calibration's views
+    switchToTrustedLens();
+    chess.tracked = 0;
+    if (!detectBoard(movie.frame, &chess)) {
+        ++frameIndex;
+        chess.tracked = followBoard();
+        steadyPose(chess.tracked, &camera);
+        if (chess.tracked) buildCameraMatrices(&camera, movie.width, movie.height);
+        return;
+    }
+    offerBoardView(movie.frame, chess.corners, chess.cornerCount, frameIndex++);
+    rememberForTracking();
+    imageCoordinates(chess.corners, chess.cornerCount, chess.imageX, chess.imageY);
+    if (!calibrateCamera({chess.cornerCount, chess.worldX, chess.worldY, chess.imageX, chess.imageY}, &camera)) return;
+    steadyPose(true, &camera);
+    buildCameraMatrices(&camera, movie.width, movie.height);
+}
+
+void useLensModel(const CameraModel& model, Camera* cam) {
+    resetPoseFilter(&poseFilter);
+    cam->calibrated = true;
+    cam->lensModel = true;
+    cam->f = model.fx;
+    cam->fy = model.fy;
+    cam->cx = model.cx;
+    cam->cy = model.cy;
 }
 
 void loadCameraMatrices() {
@@ -103,10 +234,11 @@ void loadCameraMatrices() {
     glScalef(1.0f, 1.0f, -1.0f);
 }
 
+// x spans a row of corners, z a column of them.
 void drawAxes() {
     glDisable(GL_LIGHTING);  // plain colours; the frame's last stage turns it back on
     glLineWidth(kAxisLineWidth);
-    drawAxis(0.0f, 0.0f, 1.0f, 7.0f, 0.0f, 0.0f);
-    drawAxis(0.0f, 1.0f, 0.0f, 0.0f, 7.5f, 0.0f);
-    drawAxis(1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 5.0f);
+    drawAxis(0.0f, 0.0f, 1.0f, static_cast<float>(chess.patternSize.width - 1), 0.0f, 0.0f);
+    drawAxis(0.0f, 1.0f, 0.0f, 0.0f, kUpAxisLength, 0.0f);
+    drawAxis(1.0f, 0.0f, 0.0f, 0.0f, 0.0f, static_cast<float>(chess.patternSize.height - 1));
 }

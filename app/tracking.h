@@ -13,6 +13,8 @@
 #ifndef APP_TRACKING_H
 #define APP_TRACKING_H
 
+#include "camera_file.h"
+#include "options.h"
 #include "state.h"
 
 #include <opencv2/calib3d.hpp>
@@ -20,6 +22,9 @@
 // Adaptive thresholding, plus the detector's quick pre-check, which rejects a
 // frame without a board in a few milliseconds instead of a full search.
 constexpr int kBoardDetectorFlags = cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_FAST_CHECK;
+
+// The optional steps the options ask for: --track, --refine, --smooth.
+void chooseTrackingSteps(const ViewerOptions& options);
 
 // worldX[k] = j.squareSize + originX, worldY[k] = i.squareSize + originY for
 // corner k = i.width + j. Always returns 0.
@@ -30,10 +35,15 @@ int initChessWordCoords(Chess* chess);
 // matrices. A failed calibration changes nothing.
 void trackBoard();
 
+// From now on the camera is the lens model's pinhole camera (f = fx, fy, cx,
+// cy) and every sighting calibrates the pose only.
+void useLensModel(const CameraModel& model, Camera* cam);
+
 // Display stage: the camera's projection and modelview, then the board frame.
 void loadCameraMatrices();
 
-// Display stage: the board's axes, x blue (7 long), y green (7.5), z red (5).
+// Display stage: the board's axes, x blue along the first row of corners
+// (7 long on the 8 x 6 board), y green (7.5), z red along the first column (5).
 void drawAxes();
 
 #endif

@@ -10,6 +10,8 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "frame_reader.h"
+
 namespace {
 
 // Work areas of the frame normalisation, allocated by the first frame that
@@ -115,15 +117,16 @@ bool allocatePixelBuffer(Movie* m) {
     return m->pixels != nullptr;
 }
 
+void startAcquisition(Movie* m) {
+    startFrameReader(m->capture, firstFramePending ? rawFrame : cv::Mat(), m->width, m->height);
+    firstFramePending = false;
+}
+
+void stopAcquisition() { stopFrameReader(); }
+
 bool acquireFrame() {
     movie.frame = cv::Mat();
-    if (firstFramePending) {
-        firstFramePending = false;
-    } else if (!movie.capture->read(rawFrame) || rawFrame.empty()) {
-        return false;
-    }
-    movie.frame = normaliseFrame(rawFrame, movie.width, movie.height);
-    return true;
+    return readNextFrame(&movie.frame, &movie.timestampMs);
 }
 
 void imgCvToGL(Movie m) {

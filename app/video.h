@@ -7,6 +7,7 @@
 // Usage:
 //     VideoSource source = chooseVideoSource(options.sources);
 //     if (!openVideoSource(source, &movie) || !readVideoSize(&movie)) fail();
+//     startAcquisition(&movie);  // then acquireFrame() in every frame
 #ifndef APP_VIDEO_H
 #define APP_VIDEO_H
 
@@ -39,8 +40,14 @@ bool readVideoSize(Movie* movie);
 // cannot be allocated.
 bool allocatePixelBuffer(Movie* movie);
 
+// Starts decoding frames ahead of the loop, on a thread of its own; from here
+// until stopAcquisition the capture belongs to that thread.
+void startAcquisition(Movie* movie);
+void stopAcquisition();
+
 // Idle stage: the next frame into movie.frame, normalised to 8-bit BGR at the
-// start-up size. False when the capture delivered nothing.
+// start-up size, and its time into movie.timestampMs. False when the capture
+// delivered nothing.
 bool acquireFrame();
 
 // A frame as 8-bit BGR at the given size, whatever its depth, channel count

@@ -3,12 +3,15 @@
 //
 // Plain computations on (f, T, R) in the calibration's conventions; no state,
 // no checks: a point at zc = 0, a ray parallel to the plane, f = 0 or
-// far = near give IEEE infinities or NaNs.
+// far = near give IEEE infinities or NaNs. The projection matrix comes with a
+// single f and the principal point at the image centre, or with fx, fy and a
+// principal point (cx, cy) in pixels from the top-left pixel's centre.
 //
 // Usage:
 //     double xi, yi;
 //     tsaiProject(X, Y, 0.0, &xi, &yi, f, T, R);
 //     tsaiOGLProjectionMatrix(f, 1.0, 100.0, 640, 480, projection);
+//     tsaiOGLProjectionMatrixK(fx, fy, cx, cy, 1.0, 100.0, 640, 480, projection);
 #include "tsai.h"
 #include "tsai_internal.h"
 
@@ -74,14 +77,11 @@ void tsaiOGLModelViewMatrix(const double* T, const double* R, double* m) {
     m[15] = 1;
 }
 
-// OpenGL's frustum for the image's half-extents carried from the focal
-// distance f to the near distance; m[0] = 2f/width, m[5] = 2f/height.
-void tsaiOGLProjectionMatrix(double f, double zNear, double zFar, int width, int height,
-                             double* m) {
-    double top = ((static_cast<double>(height) * zNear) / 2.0) / f;
-    double bottom = -top;
-    double right = ((static_cast<double>(width) * zNear) / 2.0) / f;
-    double left = -right;
+namespace {
+
+// glFrustum's matrix for the near-plane rectangle [left, right] x [bottom, top].
+void writeFrustum(double left, double right, double bottom, double top, double zNear,
+                  double zFar, double* m) {
     for (int i = 0; i < 16; ++i) m[i] = 0.0;
     m[0] = (zNear + zNear) / (right - left);
     m[5] = (zNear + zNear) / (top - bottom);
@@ -90,4 +90,34 @@ void tsaiOGLProjectionMatrix(double f, double zNear, double zFar, int width, int
     m[10] = -(zFar + zNear) / (zFar - zNear);
     m[11] = -1.0;
     m[14] = (zFar * (-2.0) * zNear) / (zFar - zNear);
+}
+
+}  // namespace
+
+// OpenGL's frustum for the image's half-extents carried from the focal
+// distance f to the near distance; m[0] = 2f/width, m[5] = 2f/height.
+void tsaiOGLProjectionMatrix(double f, double zNear, double zFar, int width, int height,
+                             double* m) {
+    double top = ((static_cast<double>(height) * zNear) / 2.0) / f;
+    double bottom = -top;
+    double right = ((static_cast<double>(width) * zNear) / 2.0) / f;
+    double left = -right;
+    writeFrustum(left, right, bottom, top, zNear, zFar, m);
+}
+
+// The image spans (-(width/2) - dx, width - (width/2) - dx) pixels around the
+// principal point, dx = cx - (width/2); the centring of the frustum on
+// (width/2) is kept so that the application's half-pixel correction holds.
+// m[0] = 2fx/width and m[8] = -2dx/width send x = fx.xc/zc + cx to clip
+// x = 2(x - (width/2))/width; y likewise. With dx = dy = 0 every term is
+// the centred operation's, bit for bit.
+void tsaiOGLProjectionMatrixK(double fx, double fy, double cx, double cy, double zNear,
+                              double zFar, int width, int height, double* m) {
+    double dx = cx - static_cast<double>(width / 2);
+    double dy = cy - static_cast<double>(height / 2);
+    double right = (((static_cast<double>(width) - 2.0 * dx) * zNear) / 2.0) / fx;
+    double left = -((((static_cast<double>(width) + 2.0 * dx) * zNear) / 2.0) / fx);
+    double top = (((static_cast<double>(height) - 2.0 * dy) * zNear) / 2.0) / fy;
+    double bottom = -((((static_cast<double>(height) + 2.0 * dy) * zNear) / 2.0) / fy);
+    writeFrustum(left, right, bottom, top, zNear, zFar, m);
 }

@@ -4,13 +4,16 @@
 // squares problem in H and one weight per correspondence, the last weight
 // fixed at 1; no normalisation, no non-linear refinement. tsaiBuildNewData
 // maps a regular nx x ny grid over the world points' bounding rectangle
-// through it. No module state: safe on several threads at once.
+// through it; it fails, writing nothing, when any input or any grid value is
+// NaN or infinite. No module state: safe on several threads at once.
 //
 // Usage:
 //     double gx[48], gy[48], gu[48], gv[48];
 //     tsaiBuildNewData(n, wx, wy, ix, iy, 8, 6, gx, gy, gu, gv);
 #include "tsai.h"
 #include "tsai_internal.h"
+
+#include <cmath>
 
 namespace tsai_internal {
 
@@ -87,6 +90,42 @@ double gridStep(double from, double to, int count) {
     return count > 1 ? (to - from) / static_cast<double>(count - 1) : 0.0;
 }
 
+struct GridSpan {
+    double minX, maxX, minY, maxY;
+    int nx, ny;
+};
+
+// Maps the grid through H in world-X-major order (entry k = i.ny + j). With
+// write false it only checks that every value is finite (a grid point on the
+// homography's line at infinity, or an overflow), so that a failure can
+// leave the outputs untouched.
+bool mapGrid(const double* H, const GridSpan& g, bool write, double* gridWorldX,
+             double* gridWorldY, double* gridImageX, double* gridImageY) {
+    double stepX = gridStep(g.minX, g.maxX, g.nx), stepY = gridStep(g.minY, g.maxY, g.ny);
+    int k = 0;
+    double X = g.minX;
+    for (int i = 0; i < g.nx; ++i) {
+        double Y = g.minY;
+        for (int j = 0; j < g.ny; ++j) {
+            double w = H[6] * X + H[7] * Y + H[8];
+            double x = (H[0] * X + H[1] * Y + H[2]) / w;
+            double y = (H[3] * X + H[4] * Y + H[5]) / w;
+            if (!write && !(std::isfinite(X) && std::isfinite(Y) && std::isfinite(x) && std::isfinite(y)))
+                return false;
+            if (write) {
+                gridWorldX[k] = X;
+                gridWorldY[k] = Y;
+                gridImageX[k] = x;
+                gridImageY[k] = y;
+            }
+            ++k;
+            Y += stepY;
+        }
+        X += stepX;
+    }
+    return true;
+}
+
 }  // namespace
 
 int tsaiBuildNewData(int n, const double* worldX, const double* worldY,
@@ -94,27 +133,16 @@ int tsaiBuildNewData(int n, const double* worldX, const double* worldY,
                      double* gridWorldX, double* gridWorldY,
                      double* gridImageX, double* gridImageY) {
     if (n < kMinHomographyPoints || n > kMaxHomographyPoints) return 0;
+    if (!allFinite(worldX, n) || !allFinite(worldY, n) || !allFinite(imageX, n) ||
+        !allFinite(imageY, n))
+        return 0;
     double H[9];
-    if (!EncontraHomografia(H, n, worldX, worldY, imageX, imageY)) return 0;
-    double minX, maxX, minY, maxY;
-    boundingRectangle(n, worldX, worldY, &minX, &maxX, &minY, &maxY);
-    double stepX = gridStep(minX, maxX, nx), stepY = gridStep(minY, maxY, ny);
-    int k = 0;
-    double X = minX;
-    for (int i = 0; i < nx; ++i) {
-        double Y = minY;
-        for (int j = 0; j < ny; ++j) {
-            double u = H[0] * X + H[1] * Y + H[2];
-            double v = H[3] * X + H[4] * Y + H[5];
-            double w = H[6] * X + H[7] * Y + H[8];
-            gridWorldX[k] = X;
-            gridWorldY[k] = Y;
-            gridImageX[k] = u / w;
-            gridImageY[k] = v / w;
-            ++k;
-            Y += stepY;
-        }
-        X += stepX;
-    }
+    if (!EncontraHomografia(H, n, worldX, worldY, imageX, imageY) || !allFinite(H, 9)) return 0;
+    GridSpan g;
+    boundingRectangle(n, worldX, worldY, &g.minX, &g.maxX, &g.minY, &g.maxY);
+    g.nx = nx;
+    g.ny = ny;
+    if (!mapGrid(H, g, false, nullptr, nullptr, nullptr, nullptr)) return 0;
+    mapGrid(H, g, true, gridWorldX, gridWorldY, gridImageX, gridImageY);
     return 1;
 }

@@ -4,7 +4,8 @@
 // 5 unknowns, one equation per point), Tx and Ty with their sign (step 2), R
 // (step 3), then f and Tz (step 4) or Tz alone for a known f (step 5). No lens
 // distortion, unit aspect ratio, principal point subtracted by the caller.
-// Takes 5..64 points; a result of 1 always comes with finite outputs.
+// Takes 5..64 points and rejects NaN or infinite coordinates before any
+// step; a result of 1 always comes with finite outputs.
 //
 // Usage:
 //     double f, T[3], R[9];
@@ -21,6 +22,12 @@ namespace tsai_internal {
 constexpr double kSmallRatio = 1e-8;
 
 double U[5] = {0, 0, 0, 0, 0};
+
+bool allFinite(const double* v, int count) {
+    for (int i = 0; i < count; ++i)
+        if (!std::isfinite(v[i])) return false;
+    return true;
+}
 
 namespace {
 
@@ -58,12 +65,6 @@ int farthestPoint(int n, const double* imageX, const double* imageY) {
     return k;
 }
 
-bool allFinite(const double* v, int count) {
-    for (int i = 0; i < count; ++i)
-        if (!std::isfinite(v[i])) return false;
-    return true;
-}
-
 void copy(const double* from, double* to, int count) {
     for (int i = 0; i < count; ++i) to[i] = from[i];
 }
@@ -95,8 +96,11 @@ void writePartialPose(const double* poseT, const double* poseR, bool withTz,
     copy(poseR, R, 9);
 }
 
-bool validPointCount(int n) {
-    return n >= kMinCalibrationPoints && n <= kMaxCalibrationPoints;
+// A count the work areas hold and no NaN or infinite coordinate.
+bool validPoints(int n, const double* worldX, const double* worldY,
+                 const double* imageX, const double* imageY) {
+    return n >= kMinCalibrationPoints && n <= kMaxCalibrationPoints && allFinite(worldX, n) &&
+           allFinite(worldY, n) && allFinite(imageX, n) && allFinite(imageY, n);
 }
 
 }  // namespace
@@ -207,7 +211,7 @@ using namespace tsai_internal;
 int tsaiCalibration2D(int n, const double* worldX, const double* worldY,
                       const double* imageX, const double* imageY,
                       double* f, double* T, double* R) {
-    if (!validPointCount(n)) return 0;
+    if (!validPoints(n, worldX, worldY, imageX, imageY)) return 0;
     double poseT[3] = {0, 0, 0}, poseR[9], focal = 0.0;
     if (!computePose(n, worldX, worldY, imageX, imageY, poseT, poseR)) return 0;
     if (!cc_compute_f_and_Tz(n, worldX, worldY, imageX, imageY, &focal, poseT, poseR)) {
@@ -228,7 +232,7 @@ int tsaiCalibration2D(int n, const double* worldX, const double* worldY,
 int tsaiCalibration2D_Tr(int n, const double* worldX, const double* worldY,
                          const double* imageX, const double* imageY,
                          double f, double* T, double* R) {
-    if (!validPointCount(n)) return 0;
+    if (!validPoints(n, worldX, worldY, imageX, imageY) || !std::isfinite(f)) return 0;
     double poseT[3] = {0, 0, 0}, poseR[9], focalEstimate = 0.0;
     if (!computePose(n, worldX, worldY, imageX, imageY, poseT, poseR)) return 0;
     if (!cc_compute_f_and_Tz(n, worldX, worldY, imageX, imageY, &focalEstimate, poseT, poseR)) {

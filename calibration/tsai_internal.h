@@ -46,6 +46,9 @@ int cc_compute_Tz(int n, const double* worldX, const double* worldY,
                   const double* imageX, const double* imageY,
                   double f, double* T, const double* R);
 
+// True when none of the count values is NaN or infinite.
+bool allFinite(const double* v, int count);
+
 int EncontraHomografia(double* H, int n, const double* worldX, const double* worldY,
                        const double* imageX, const double* imageY);
 

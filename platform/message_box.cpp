@@ -1,7 +1,16 @@
 // message_box.cpp - the error message box on plain Xlib.
+//
+// Focus: the box asks for the keyboard focus once it is viewable (on its first
+// exposure), not when it is mapped: under a reparenting window manager the
+// box is mapped inside a frame that may not be mapped yet, and focusing a
+// window that is not viewable is an X error (BadMatch) that Xlib's default
+// handler turns into exit(1). The manager may still unmap the frame between
+// the exposure and the request, so exactly that error from that request is
+// also ignored; the box then waits for its next exposure.
 #include "message_box.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xproto.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
@@ -109,6 +118,43 @@ bool dismisses(const Box& box, XEvent& event) {
     }
 }
 
+// The request whose BadMatch may be ignored, and the handler to pass every
+// other error to. Xlib's error handlers are process-wide and carry no user
+// data, so this lives here, set only while one focus request is in flight.
+struct FocusRequest {
+    Display* display;
+    unsigned long serial;
+    bool refused;
+    XErrorHandler previous;
+};
+FocusRequest focusRequest = {};
+
+int ignoreFocusRefusal(Display* display, XErrorEvent* error) {
+    if (display == focusRequest.display && error->serial == focusRequest.serial &&
+        error->request_code == X_SetInputFocus && error->error_code == BadMatch) {
+        focusRequest.refused = true;
+        return 0;
+    }
+    return focusRequest.previous ? focusRequest.previous(display, error) : 0;
+}
+
+// True when the focus was taken; false when the window was not viewable,
+// when asked or when the request arrived.
+bool takeFocus(const Box& box) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(box.display, box.window, &attributes) || attributes.map_state != IsViewable)
+        return false;
+    XSync(box.display, False);  // earlier requests' errors go to the usual handler
+    focusRequest = {box.display, NextRequest(box.display), false, nullptr};
+    focusRequest.previous = XSetErrorHandler(ignoreFocusRefusal);
+    XSetInputFocus(box.display, box.window, RevertToParent, CurrentTime);
+    XSync(box.display, False);
+    XSetErrorHandler(focusRequest.previous);
+    bool taken = !focusRequest.refused;
+    focusRequest = {};
+    return taken;
+}
+
 void closeBox(Box* box) {
     if (box->font) XFreeFont(box->display, box->font);
     XFreeGC(box->display, box->gc);
@@ -122,11 +168,14 @@ void showErrorMessage(const char* caption, const char* text) {
     std::fprintf(stderr, "%s: %s\n", caption, text);
     Box box = {};
     if (!openBox(&box, caption, text)) return;
+    bool focused = false;
     for (;;) {
         XEvent event;
         XNextEvent(box.display, &event);
-        if (event.type == Expose && event.xexpose.count == 0) draw(box, text);
-        if (event.type == MapNotify) XSetInputFocus(box.display, box.window, RevertToParent, CurrentTime);
+        if (event.type == Expose && event.xexpose.count == 0) {
+            draw(box, text);
+            if (!focused) focused = takeFocus(box);
+        }
         if (dismisses(box, event)) break;
     }
     closeBox(&box);

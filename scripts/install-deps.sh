@@ -13,13 +13,19 @@ packages=(
   # peer 3DS reader as test oracle, clang with libFuzzer for the fuzz targets
   libgl1-mesa-dev libglu1-mesa-dev freeglut3-dev xvfb xauth assimp-testmodels lib3ds-dev
   clang libclang-rt-14-dev
+  # models in common formats (OBJ, glTF, PLY, Collada, FBX) for the viewer
+  libassimp-dev
   # the viewer and its window tests: X11, EGL for offscreen drawing, window
   # pictures (xwd, convert), key presses (xdotool), display checks (xdpyinfo)
   libx11-dev libegl-dev x11-utils x11-apps imagemagick xdotool
+  # the message box's test under a reparenting window manager
+  fluxbox
   # command lines of every program
   libcli11-dev
   # camera files: ROS camera-info YAML; OpenCV's sample camera files for the tests
   libyaml-cpp-dev opencv-doc
+  # make_board draws with cairo; its tests rasterise and measure the PDF
+  libcairo2-dev libfontconfig-dev poppler-utils
 )
 
 missing=()

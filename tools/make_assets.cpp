@@ -24,7 +24,10 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "3dsloader.h"
+#include "command_line.h"
 
 namespace {
 
@@ -469,33 +472,22 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
     return ok;
 }
 
-void printUsage(FILE* out) {
-    std::fprintf(out,
-                 "usage: make_assets FOLDER\n"
-                 "Writes the ship's mesh %s and texture %s into FOLDER.\n"
-                 "  --help  show this text\n",
-                 kMeshFile, kTextureFile);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        printUsage(stdout);
-        return 0;
-    }
-    if (argc != 2 || argv[1][0] == '-') {
-        std::fprintf(stderr, "make_assets: expected one folder argument\n");
-        printUsage(stderr);
-        return 2;
-    }
+    std::string folder;
+    CLI::App app{std::string("Writes the ship's mesh ") + kMeshFile + " and texture " + kTextureFile + " into FOLDER.",
+                 "make_assets"};
+    setUpCommandLine(&app);
+    app.add_option("FOLDER", folder, "an existing folder")->required();
+    CommandLineOutcome outcome = parseCommandLine(&app, argc, argv);
+    if (!outcome.run) return outcome.status;
     const Mesh ship = buildShip();
     if (ship.vertices.size() > kMeshCapacity || ship.polygons.size() > kMeshCapacity) {
         std::fprintf(stderr, "make_assets: ship has %zu vertices and %zu triangles, above %d\n",
                      ship.vertices.size(), ship.polygons.size(), kMeshCapacity);
         return 1;
     }
-    const std::string folder = argv[1];
     if (!writeFile(folder + "/" + kMeshFile, encodeMesh(ship)) ||
         !writeFile(folder + "/" + kTextureFile, encodeBitmap(paintTexture())))
         return 1;

@@ -1,8 +1,9 @@
 // pose_error.cpp - how well the overlay sits on the board: the cameras of an
 // arrender pose log against the true cameras of the sample video.
 //
-// For every frame with the board found and a calibrated camera, the board's
-// inner corners (48 for 8 x 6, --board) and the 16 building corners are
+// For every frame with the board found (or, with arrender --track, tracked)
+// and a calibrated camera, the board's inner corners (48 for 8 x 6, --board)
+// and the 16 building corners (or a --scene file's occluders' corners) are
 // placed twice in the picture: where the true camera shows them (with its
 // lens distortion and principal point) and where the overlay draws them
 // (the log row's pinhole camera: u = f.xc/zc + cx, v = fy.yc/zc + cy). The
@@ -14,6 +15,8 @@
 // on a stretch where the camera holds still: RMS and maximum of the
 // frame-to-frame displacement of each building corner's place through the
 // estimated camera, over the pairs of consecutive frames with the board found.
+// The frames in which the truth says something covers the board are also
+// measured on their own, against the uncovered frames around them.
 //
 // With --camera FILE the registration is measured in the picture undistorted
 // with FILE, as a viewer undistorting the video shows it: the true point's
@@ -49,6 +52,7 @@
 
 #include "camera_file.h"
 #include "command_line.h"
+#include "scene.h"
 #include "tsai.h"
 
 namespace {
@@ -65,15 +69,16 @@ constexpr double kMinDepth = 1e-9;           // world units in front of the came
 constexpr double kLensTolerance = 1e-6;      // relative, a logged lens against --camera's
 constexpr double kRoundTrip = 1e-9;          // normalised units, distortion and back
 constexpr int kDefaultWidth = 640, kDefaultHeight = 480;
+constexpr long kAroundCoveredFrames = 10;    // uncovered frames this near a covered one are its yardstick
 
 // Columns of both files, by name.
 enum Column {
     kFrame, kFound, kF, kR1, kR2, kR3, kR4, kR5, kR6, kR7, kR8, kR9, kTx, kTy, kTz, kCovered,
-    kFy, kCx, kCy, kK1, kK2, kP1, kP2, kK3, kColumnCount
+    kFy, kCx, kCy, kK1, kK2, kP1, kP2, kK3, kTracked, kColumnCount
 };
 constexpr const char* kColumnNames[kColumnCount] = {
     "frame", "found", "f",  "r1", "r2", "r3", "r4", "r5", "r6", "r7", "r8", "r9", "tx", "ty", "tz", "board_covered",
-    "fy",    "cx",    "cy", "k1", "k2", "p1", "p2", "k3"};
+    "fy",    "cx",    "cy", "k1", "k2", "p1", "p2", "k3", "tracked"};
 
 // Which columns a file must have, may have, and whether it may have others.
 struct ColumnSet {
@@ -84,7 +89,7 @@ struct ColumnSet {
 ColumnSet posesColumns() {
     ColumnSet set = {};
     for (int c = kFrame; c <= kTz; ++c) set.required[c] = true;
-    set.optional[kFy] = set.optional[kCx] = set.optional[kCy] = true;
+    set.optional[kFy] = set.optional[kCx] = set.optional[kCy] = set.optional[kTracked] = true;
     set.othersAllowed = true;  // reprojection RMS, milliseconds per stage
     return set;
 }
@@ -92,21 +97,10 @@ ColumnSet posesColumns() {
 ColumnSet truthColumns() {
     ColumnSet set = {};
     for (int c = kFrame; c <= kCovered; ++c) set.required[c] = c != kFound;
-    for (int c = kFy; c < kColumnCount; ++c) set.optional[c] = true;
+    for (int c = kFy; c <= kK3; ++c) set.optional[c] = true;
     set.othersAllowed = false;
     return set;
 }
-
-// The buildings' corners in the board frame (x, y, z), which is the world
-// point (x, z, -y): y is the height above the board.
-constexpr int kBuildingCorners = 16;
-constexpr double kBuildingCornersInBoardFrame[kBuildingCorners][3] = {
-    // predio1
-    {2.0, 0.0, 8.2}, {2.0, 6.0, 8.2}, {2.0, 6.0, 12.4}, {2.0, 0.0, 12.4},
-    {7.2, 0.0, 8.2}, {7.2, 6.0, 8.2}, {7.0, 6.0, 12.4}, {7.0, 0.0, 12.4},
-    // predio2
-    {11.0, 0.0, 1.0}, {11.0, 4.0, 1.0}, {11.0, 4.0, 5.0}, {11.0, 0.0, 5.0},
-    {15.4, 0.0, 1.4}, {15.2, 4.0, 1.3}, {15.3, 4.0, 5.4}, {15.4, 0.0, 5.4}};
 
 // The per-frame figures, in the order of the table and the CSV.
 enum Figure {
@@ -130,6 +124,8 @@ struct Point3 {
 struct Pose {
     long frame;
     bool found;
+    bool tracked;  // the estimate came from tracked corners (arrender --track)
+    bool covered;  // the truth: something covers part of the board
     double f, R[9], T[3];
     CameraModel lens;
 };
@@ -153,6 +149,7 @@ struct Options {
     bool csv = false;
     Stretch still = {-1, -1};  // from --still; none: the longest still run of the truth
     BoardSize board = kDefaultBoard;
+    std::string scenePath;      // --scene: its occluders' corners instead of the buildings'
     int width = 0, height = 0;  // from --size; 0: see pictureSize
 };
 
@@ -313,11 +310,14 @@ bool readRows(const char* path, const ColumnSet& set, ParseRow parseRow) {
 bool readPoses(const char* path, const Setting& s, std::vector<Pose>* poses) {
     auto parseRow = [&s, poses](const std::vector<std::string>& fields, const int* at) {
         Pose p;
-        long found = 0;
+        long found = 0, tracked = 0;
         if (!parseInteger(fields[at[kFrame]], 0, kMaxFrames, &p.frame) ||
-            !parseInteger(fields[at[kFound]], 0, 1, &found) || !parseCamera(fields, at, s, &p))
+            !parseInteger(fields[at[kFound]], 0, 1, &found) || !parseCamera(fields, at, s, &p) ||
+            (at[kTracked] >= 0 && !parseInteger(fields[at[kTracked]], 0, 1, &tracked)))
             return false;
         p.found = found == 1;
+        p.tracked = tracked == 1;
+        p.covered = false;
         poses->push_back(p);
         return true;
     };
@@ -334,6 +334,8 @@ bool readTruth(const char* path, const Setting& s, std::vector<Pose>* truth) {
             !parseInteger(fields[at[kCovered]], 0, 1, &covered) || p.f <= 0 || p.lens.fy <= 0 || !isRotation(p.R))
             return false;
         p.found = true;
+        p.tracked = false;
+        p.covered = covered == 1;
         truth->push_back(p);
         return true;
     };
@@ -361,11 +363,14 @@ bool checkFrames(const Options& o, const std::vector<Pose>& poses, const std::ve
 
 // ---------------------------------------------------------------- measuring
 
-std::vector<Point3> cornerPoints(BoardSize board) {
+// The board's corners, then the occluders' (the board frame's (x, y, z) is
+// the world point (x, z, -y): y is the height above the board).
+std::vector<Point3> cornerPoints(BoardSize board, const Scene& scene) {
     std::vector<Point3> points;
     for (int k = 0; k < board.columns * board.rows; ++k)
         points.push_back({double(k % board.columns), double(k / board.columns), 0.0});
-    for (const double* b : kBuildingCornersInBoardFrame) points.push_back({b[0], b[2], -b[1]});
+    for (const Occluder& o : scene.occluders)
+        for (const ScenePoint& b : o.corners) points.push_back({b[0], b[2], -b[1]});
     return points;
 }
 
@@ -471,11 +476,11 @@ FrameError measureFrame(const Setting& s, const Pose& estimate, const Pose& trut
 
 bool closeTo(double a, double b) { return std::fabs(a - b) <= kLensTolerance * std::fmax(1.0, std::fmax(std::fabs(a), std::fabs(b))); }
 
-// A frame counts when the board was found and a camera is in force (f is
-// zero until the first calibration) and, with --camera, the camera is the
-// display lens's.
+// A frame counts when the board was found (or tracked) and a camera is in
+// force (f is zero until the first calibration) and, with --camera, the
+// camera is the display lens's.
 bool measured(const Setting& s, const Pose& p) {
-    if (!p.found || !(p.f > 0)) return false;
+    if (!(p.found || p.tracked) || !(p.f > 0)) return false;
     if (!s.undistorted) return true;
     return closeTo(p.f, s.display.fx) && closeTo(p.lens.fy, s.display.fy) && closeTo(p.lens.cx, s.display.cx) &&
            closeTo(p.lens.cy, s.display.cy);
@@ -573,19 +578,55 @@ Summary summarise(const std::vector<FrameError>& errors) {
     return s;
 }
 
+// The frames in which something covers part of the board, against the
+// uncovered frames around them: the mean error of all corners per frame,
+// median over each set.
+struct Covered {
+    long frames, measured, tracked;
+    double allMeanMedianPx, aroundAllMeanMedianPx;
+};
+
+bool nearCoveredFrame(const std::vector<Pose>& truth, long i) {
+    for (long j = std::max(0L, i - kAroundCoveredFrames); j <= i + kAroundCoveredFrames && j < (long)truth.size(); ++j)
+        if (truth[j].covered) return true;
+    return false;
+}
+
+Covered measureCovered(const Setting& s, const std::vector<Pose>& poses, const std::vector<Pose>& truth) {
+    Covered c = {0, 0, 0, NAN, NAN};
+    std::vector<double> covered, around;
+    long leftOut = 0;
+    for (long i = 0; i < (long)poses.size(); ++i) {
+        c.frames += truth[i].covered ? 1 : 0;
+        if (!measured(s, poses[i]) || !(truth[i].covered || nearCoveredFrame(truth, i))) continue;
+        double error = measureFrame(s, poses[i], truth[i], &leftOut).figure[kAllMean];
+        if (!truth[i].covered) {
+            around.push_back(error);
+            continue;
+        }
+        covered.push_back(error);
+        ++c.measured;
+        c.tracked += poses[i].tracked ? 1 : 0;
+    }
+    c.allMeanMedianPx = percentile(covered, 0.5);
+    c.aroundAllMeanMedianPx = percentile(around, 0.5);
+    return c;
+}
+
 // ---------------------------------------------------------------- reporting
 
 struct Report {
-    long frames, found, measuredFrames, firstMeasured, pointsLeftOut;
+    long frames, found, tracked, measuredFrames, firstMeasured, pointsLeftOut;
     Summary summary;
+    Covered covered;
     Stretch still;
     Jitter jitter;
     std::string cameraPath;  // empty without --camera
 };
 
 void printTable(const Report& r) {
-    std::printf("frames %ld, board found in %ld, measured %ld (found, camera calibrated)\n", r.frames, r.found,
-                r.measuredFrames);
+    std::printf("frames %ld, board found in %ld, tracked in %ld, measured %ld (found or tracked, camera calibrated)\n",
+                r.frames, r.found, r.tracked, r.measuredFrames);
     if (!r.cameraPath.empty())
         std::printf("in the picture undistorted with %s: %ld frames with its lens, from frame %ld\n",
                     r.cameraPath.c_str(), r.measuredFrames, r.firstMeasured);
@@ -595,6 +636,11 @@ void printTable(const Report& r) {
     for (int f = 0; f < kFigureCount; ++f)
         std::printf("%-30s %10.3f %10.3f\n", kFigureLabels[f], r.summary.median[f], r.summary.p95[f]);
     std::printf("\n");
+    if (r.covered.frames > 0)
+        std::printf("covered frames: %ld, measured %ld (%ld tracked), all corners mean %.3f px (median); "
+                    "uncovered frames within %ld of them: %.3f px\n",
+                    r.covered.frames, r.covered.measured, r.covered.tracked, r.covered.allMeanMedianPx,
+                    kAroundCoveredFrames, r.covered.aroundAllMeanMedianPx);
     if (r.still.first < 0) {
         std::printf("jitter: no still stretch (no two neighbouring frames share a true camera)\n");
         return;
@@ -613,11 +659,14 @@ void printCsv(const Report& r) {
     std::printf("frames,found,measured");
     for (const char* name : kFigureNames) std::printf(",%s_median,%s_p95", name, name);
     std::printf(",still_first,still_last,true_camera_still,jitter_pairs,jitter_rms_px,jitter_max_px");
+    std::printf(",tracked,covered_frames,covered_measured,covered_all_mean_px_median,around_all_mean_px_median");
     std::printf(r.cameraPath.empty() ? "\n" : ",first_measured\n");
     std::printf("%ld,%ld,%ld", r.frames, r.found, r.measuredFrames);
     for (int f = 0; f < kFigureCount; ++f) std::printf(",%.9g,%.9g", r.summary.median[f], r.summary.p95[f]);
     std::printf(",%ld,%ld,%d,%ld,%.9g,%.9g", r.still.first, r.still.last, r.jitter.trueCameraStill ? 1 : 0,
                 r.jitter.pairs, r.jitter.rmsPx, r.jitter.maxPx);
+    std::printf(",%ld,%ld,%ld,%.9g,%.9g", r.tracked, r.covered.frames, r.covered.measured, r.covered.allMeanMedianPx,
+                r.covered.aroundAllMeanMedianPx);
     if (r.cameraPath.empty()) std::printf("\n");
     else std::printf(",%ld\n", r.firstMeasured);
 }
@@ -673,6 +722,9 @@ CommandLineOutcome parseArguments(int argc, char** argv, Options* o) {
            "the picture's size, for files without cx, cy and for --camera\n(default: the camera file beside the "
            "truth, NAME_camera.yml for\nNAME_truth.csv, else 640x480)")
         ->type_name("WxH");
+    app.add_option("--scene", o->scenePath,
+                   "a viewer's scene file: its occluders' corners are measured instead of\nthe buildings'")
+        ->type_name("FILE");
     app.add_option("--camera", o->cameraPath,
                    "measure in the picture undistorted with this camera file, over\nthe frames whose lens is its own")
         ->type_name("FILE");
@@ -702,7 +754,10 @@ bool setUp(const Options& o, Setting* s) {
     s->undistorted = !o.cameraPath.empty();
     if (s->undistorted && !readCameraFile(o.cameraPath, s->width, s->height, &s->display, &error))
         return std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str()), false;
-    s->points = cornerPoints(o.board);
+    Scene scene = builtInScene();
+    if (!o.scenePath.empty() && !readSceneFile(o.scenePath, &scene, &error))
+        return std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str()), false;
+    s->points = cornerPoints(o.board, scene);
     s->boardCorners = o.board.columns * o.board.rows;
     return true;
 }
@@ -711,8 +766,9 @@ Report makeReport(const Options& o, const Setting& s, const std::vector<Pose>& p
                   const std::vector<FrameError>& errors, Stretch still) {
     Report r;
     r.frames = (long)poses.size();
-    r.found = 0;
-    for (const Pose& p : poses) r.found += p.found ? 1 : 0;
+    r.found = r.tracked = 0;
+    for (const Pose& p : poses) r.found += p.found ? 1 : 0, r.tracked += p.tracked ? 1 : 0;
+    r.covered = measureCovered(s, poses, truth);
     r.measuredFrames = (long)errors.size();
     r.summary = summarise(errors);
     r.still = still;

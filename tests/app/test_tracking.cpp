@@ -56,6 +56,7 @@ TEST(BoardTracking, FocalFromFirstSightingThenPoseFollowsTheBoard) {
     ASSERT_TRUE(openVideoSource(chooseVideoSource({kSampleVideo}), &movie));
     ASSERT_TRUE(readVideoSize(&movie));
     initRecords();
+    startAcquisition(&movie);
     std::vector<TruthFrame> truth = readGroundTruth(kSampleTruth);
     double firstFocal = 0;
     for (size_t i = 0; i < truth.size() && acquireFrame(); ++i) {
@@ -74,4 +75,5 @@ TEST(BoardTracking, FocalFromFirstSightingThenPoseFollowsTheBoard) {
         for (int k = 0; k < 3; ++k) EXPECT_NEAR(camera.T[k], truth[i].T[k], 0.05 * distance) << "frame " << i;
     }
     EXPECT_NEAR(firstFocal, truth[0].f, 0.05 * truth[0].f);
+    stopAcquisition();
 }

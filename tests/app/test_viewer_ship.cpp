@@ -25,26 +25,7 @@ struct ShipPlace {
     double X, Y, H;
 };
 constexpr ShipPlace kStartPlace = {16.6, 6.82, 1.2};
-constexpr int kChangedLevel = 40;  // a pixel differing this much from the video is drawn over it
-
-bool isAxisColour(const cv::Vec3b& c) {
-    int saturated = 0, dark = 0;
-    for (int k = 0; k < 3; ++k) saturated += c[k] > 215, dark += c[k] < 40;
-    return saturated == 1 && dark == 2;
-}
-
-// Pixels that the ship changed: different from the video, not an axis.
-cv::Mat shipMask(const cv::Mat& picture, const cv::Mat& video) {
-    cv::Mat mask(picture.size(), CV_8U, cv::Scalar(0));
-    for (int y = 0; y < picture.rows; ++y)
-        for (int x = 0; x < picture.cols; ++x) {
-            cv::Vec3b p = picture.at<cv::Vec3b>(y, x), v = video.at<cv::Vec3b>(y, x);
-            int change = 0;
-            for (int k = 0; k < 3; ++k) change = std::max(change, std::abs(int(p[k]) - int(v[k])));
-            if (change > kChangedLevel && !isAxisColour(p)) mask.at<uchar>(y, x) = 255;
-        }
-    return mask;
-}
+cv::Mat shipMask(const cv::Mat& picture, const cv::Mat& video) { return overlayMask(picture, video); }
 
 cv::Point2d centroid(const cv::Mat& mask) {
     cv::Moments m = cv::moments(mask, true);

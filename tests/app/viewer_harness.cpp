@@ -256,6 +256,38 @@ cv::Mat lastVideoFrame(const std::string& videoPath, int* frameCount) {
     return last;
 }
 
+cv::Mat videoFrameAt(const std::string& videoPath, int index) {
+    cv::VideoCapture capture(videoPath, cv::CAP_FFMPEG);
+    cv::Mat frame;
+    for (int i = 0; i <= index; ++i)
+        if (!capture.read(frame)) return {};
+    return frame.clone();
+}
+
+namespace {
+
+constexpr int kChangedLevel = 40;  // a pixel differing this much from the video is drawn over it
+
+bool isAxisColour(const cv::Vec3b& c) {
+    int saturated = 0, dark = 0;
+    for (int k = 0; k < 3; ++k) saturated += c[k] > 215, dark += c[k] < 40;
+    return saturated == 1 && dark == 2;
+}
+
+}  // namespace
+
+cv::Mat overlayMask(const cv::Mat& picture, const cv::Mat& video) {
+    cv::Mat mask(picture.size(), CV_8U, cv::Scalar(0));
+    for (int y = 0; y < picture.rows; ++y)
+        for (int x = 0; x < picture.cols; ++x) {
+            cv::Vec3b p = picture.at<cv::Vec3b>(y, x), v = video.at<cv::Vec3b>(y, x);
+            int change = 0;
+            for (int k = 0; k < 3; ++k) change = std::max(change, std::abs(int(p[k]) - int(v[k])));
+            if (change > kChangedLevel && !isAxisColour(p)) mask.at<uchar>(y, x) = 255;
+        }
+    return mask;
+}
+
 cv::Point2d projectToPixel(const TruthFrame& truth, double X, double Y, double Z, cv::Size image) {
     double xi, yi;
     tsaiProject(X, Y, Z, &xi, &yi, truth.f, truth.T, truth.R);

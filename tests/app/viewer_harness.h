@@ -65,6 +65,11 @@ struct TruthFrame {
 };
 std::vector<TruthFrame> readGroundTruth(const std::string& csvPath);
 cv::Mat lastVideoFrame(const std::string& videoPath, int* frameCount);
+// Frame number index (from 0) of a video; empty when it has none such.
+cv::Mat videoFrameAt(const std::string& videoPath, int index);
+// Pixels drawn over the video: differing from it by more than 40 levels in
+// some channel, and not of an axis's pure colour.
+cv::Mat overlayMask(const cv::Mat& picture, const cv::Mat& video);
 // Pixel position (column, row) of a world point, in the viewer's convention.
 cv::Point2d projectToPixel(const TruthFrame& truth, double X, double Y, double Z, cv::Size image);
 

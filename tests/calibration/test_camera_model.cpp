@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "support/synthetic_view.h"
@@ -89,6 +90,46 @@ TEST(CameraModel, MatricesDrawWhereProjectPoints) {
                 double winX = (clip[0] / clip[3] + 1) * w / 2, winY = (clip[1] / clip[3] + 1) * h / 2;
                 EXPECT_NEAR(winX, xi + w / 2.0, 1e-9);
                 EXPECT_NEAR(winY, yi + h / 2.0, 1e-9);
+                double depth = clip[2] / clip[3];
+                EXPECT_GT(depth, -1);
+                EXPECT_LT(depth, 1);
+            }
+}
+
+TEST(CameraModel, ProjectionMatrixKWithCentredPrincipalPointIsTheCentredOne) {
+    // Bit for bit, odd sizes included: the principal point is the integer half.
+    const int sizes[][2] = {{640, 480}, {641, 479}, {1920, 1080}, {1, 3}};
+    for (const auto& size : sizes)
+        for (double f : {333.3, 800.0, 1234.5678})
+            for (double zNear : {0.1, 1.0, 7.25}) {
+                int w = size[0], h = size[1];
+                double plain[16], withK[16];
+                tsaiOGLProjectionMatrix(f, zNear, 250.0, w, h, plain);
+                tsaiOGLProjectionMatrixK(f, f, w / 2, h / 2, zNear, 250.0, w, h, withK);
+                EXPECT_EQ(std::memcmp(plain, withK, sizeof plain), 0) << w << "x" << h << " f " << f;
+            }
+}
+
+TEST(CameraModel, ProjectionMatrixKDrawsWhereThePinholeProjects) {
+    // Clip x must be 2(x - (w/2))/w for the pixel x = fx.xc/zc + cx; y likewise
+    // before the application's mirror. Odd sizes make the integer halving show.
+    const int w = 641, h = 479;
+    const double fx = 700, fy = 760, cx = 301.25, cy = 262.5;
+    SyntheticView v = lookAtBoard(700, 14, 40, 20, 15, -1);
+    double mv[16], proj[16];
+    tsaiOGLModelViewMatrix(v.T, v.R, mv);
+    tsaiOGLProjectionMatrixK(fx, fy, cx, cy, 1, 100, w, h, proj);
+    for (double X : {0.0, 3.0, 7.0})
+        for (double Y : {0.0, 5.0})
+            for (double Z : {0.0, -2.0}) {
+                double xn, yn, eye[4], clip[4];
+                tsaiProject(X, Y, Z, &xn, &yn, 1.0, v.T, v.R);  // xc/zc, yc/zc
+                const double vertex[4] = {X, Y, -Z, 1};
+                transform(mv, vertex, eye);
+                transform(proj, eye, clip);
+                double x = fx * xn + cx, y = fy * yn + cy;
+                EXPECT_NEAR(clip[0] / clip[3], 2 * (x - w / 2) / w, 1e-12);
+                EXPECT_NEAR(clip[1] / clip[3], 2 * (y - h / 2) / h, 1e-12);
                 double depth = clip[2] / clip[3];
                 EXPECT_GT(depth, -1);
                 EXPECT_LT(depth, 1);

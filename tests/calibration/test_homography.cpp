@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -146,4 +147,48 @@ TEST(SyntheticGrid, SafeOnSeveralThreadsAtOnce) {
         });
     for (std::thread& th : threads) th.join();
     for (bool s : same) EXPECT_TRUE(s);
+}
+
+TEST(SyntheticGrid, NonFiniteInputWritesNothing) {
+    // Once reported success with NaN image points.
+    const double bad[3] = {NAN, INFINITY, -INFINITY};
+    for (int array = 0; array < 4; ++array)
+        for (double value : bad)
+            for (int at : {0, 20, 47}) {
+                Correspondences c = board(kProjective, 8, 6);
+                double* target[4] = {c.X, c.Y, c.x, c.y};
+                target[array][at] = value;
+                double out[4][48];
+                std::memset(out, 0x5a, sizeof out);
+                double before[4][48];
+                std::memcpy(before, out, sizeof out);
+                EXPECT_EQ(tsaiBuildNewData(c.n, c.X, c.Y, c.x, c.y, 8, 6, out[0], out[1], out[2], out[3]), 0)
+                    << "array " << array << " point " << at << " value " << value;
+                EXPECT_EQ(std::memcmp(out, before, sizeof out), 0);
+            }
+}
+
+TEST(SyntheticGrid, GridAcrossTheHorizonIsFiniteOrNotWritten) {
+    // The line w = 0 of this map crosses the board's rectangle at X = 5 between
+    // the given columns; grid points near it map far away or to infinity.
+    const double H[9] = {1, 0, 0, 0, 1, 0, 0.5, 0, -2.5};
+    Correspondences c;
+    for (int X : {0, 1, 2, 3, 4, 6, 7})
+        for (int Y = 0; Y < 6; ++Y, ++c.n) {
+            c.X[c.n] = X, c.Y[c.n] = Y;
+            applyH(H, X, Y, &c.x[c.n], &c.y[c.n]);
+        }
+    for (int nx = 2; nx <= 40; ++nx) {
+        double out[4][240];
+        std::memset(out, 0x5a, sizeof out);
+        double before[4][240];
+        std::memcpy(before, out, sizeof out);
+        int result = tsaiBuildNewData(c.n, c.X, c.Y, c.x, c.y, nx, 6, out[0], out[1], out[2], out[3]);
+        if (result == 0) {
+            EXPECT_EQ(std::memcmp(out, before, sizeof out), 0) << nx;
+            continue;
+        }
+        for (int a = 0; a < 4; ++a)
+            for (int k = 0; k < nx * 6; ++k) ASSERT_TRUE(std::isfinite(out[a][k])) << nx << " " << a << " " << k;
+    }
 }

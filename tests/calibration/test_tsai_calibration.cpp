@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "support/synthetic_view.h"
@@ -166,4 +167,28 @@ TEST(TsaiFocalSign, FullCalibrationNeverReturnsNegativeFocal) {
         EXPECT_GT(f, 0.0);
         EXPECT_GT(T[2], 0.0);  // the board is in front of the camera
     }
+}
+
+TEST(TsaiRejectedInput, NonFiniteInputWritesNothing) {
+    std::mt19937 rng(7);
+    SyntheticView truth = lookAtBoard(800, 20, 40, 30, 10, -1);
+    for (int array = 0; array < 4; ++array)
+        for (double value : {NAN, INFINITY, -INFINITY})
+            for (int at : {0, 13, 47}) {
+                BoardPoints p = projectBoard(truth, 8, 6, 0.0, rng);
+                double* target[4] = {p.worldX, p.worldY, p.imageX, p.imageY};
+                target[array][at] = value;
+                double out[13], before[13];
+                fill(out, 13, -7);
+                fill(before, 13, -7);
+                EXPECT_EQ(tsaiCalibration2D(p.n, p.worldX, p.worldY, p.imageX, p.imageY, &out[0], out + 1, out + 4), 0);
+                EXPECT_EQ(tsaiCalibration2D_Tr(p.n, p.worldX, p.worldY, p.imageX, p.imageY, 800, out + 1, out + 4), 0);
+                EXPECT_EQ(std::memcmp(out, before, sizeof out), 0) << array << " " << at << " " << value;
+            }
+    BoardPoints p = projectBoard(truth, 8, 6, 0.0, rng);
+    double T[3] = {-7, -7, -7}, R[9];
+    fill(R, 9, -7);
+    for (double f : {NAN, INFINITY}) EXPECT_EQ(tsaiCalibration2D_Tr(p.n, p.worldX, p.worldY, p.imageX, p.imageY, f, T, R), 0);
+    for (double v : T) EXPECT_EQ(v, -7);
+    for (double v : R) EXPECT_EQ(v, -7);
 }

@@ -4,7 +4,7 @@
 // regression in corner detection, calibration or pose estimation breaks.
 //
 // Measured at 640 x 480 (README, "Registration accuracy"), the 300-frame
-// video / the sanitizer build's 90-frame clip with 2 x 2 samples per pixel:
+// video / the sanitizer build's 110-frame clip with 2 x 2 samples per pixel:
 // board corners 0.11 / 0.12 px mean per frame (median), building corners
 // 7.1 / 11.4 px max (95th percentile), rotation 0.10 / 0.33 degrees
 // (median), focal length 2.9 / 4.7 % short, jitter 0.15 / 0.19 px RMS.

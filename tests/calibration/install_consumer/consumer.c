@@ -1,5 +1,5 @@
 /* A C program using the installed calibration library: projects a board
-   through a known camera and calibrates it back. */
+   through a known camera, calibrates it back and refines the result. */
 #include <math.h>
 #include <stdio.h>
 #include <tsai.h>
@@ -14,6 +14,11 @@ int main(void) {
     }
     if (!tsaiCalibration2D(48, wx, wy, ix, iy, &f, Tout, Rout) || fabs(f - 700) > 1e-6) {
         fprintf(stderr, "consumer: calibration failed (f = %g)\n", f);
+        return 1;
+    }
+    if (!tsaiRefineCalibration(48, wx, wy, ix, iy, &f, Tout, Rout) ||
+        !tsaiRefinePose(48, wx, wy, ix, iy, f, Tout, Rout) || fabs(f - 700) > 1e-6) {
+        fprintf(stderr, "consumer: refinement failed (f = %g)\n", f);
         return 1;
     }
     printf("consumer: f = %.3f\n", f);

@@ -1,0 +1,134 @@
+// frame_reader.cpp - the decoding thread and its one-frame hand-off.
+#include "frame_reader.h"
+
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "video.h"
+
+namespace {
+
+constexpr double kDefaultFps = 30.0;
+// One frame held by the loop, one ready for it, one being decoded.
+constexpr int kBuffers = 3;
+
+// Everything both threads see, guarded by mutex. It lives on the heap and is
+// never freed: a process that ends while the reader waits (exit() from a
+// callback) must not destroy what the reader still uses.
+struct HandOff {
+    std::mutex mutex;
+    std::condition_variable changed;
+    cv::Mat ready;  // decoded, waiting for the loop
+    double readyTimestampMs = 0;
+    bool hasReady = false;
+    bool ended = false;  // the capture delivered no more frames
+    bool stopping = false;
+};
+
+// The reader thread's own state.
+struct Decoder {
+    cv::VideoCapture* capture = nullptr;
+    cv::Mat pending;  // a frame start-up already took
+    cv::Mat raw[kBuffers], normalised[kBuffers];
+    int next = 0;  // buffer to decode into
+    int width = 0, height = 0;
+    long index = 0;
+    double fps = kDefaultFps, lastTimestampMs = -1;
+};
+
+HandOff* handOff = nullptr;
+Decoder* decoder = nullptr;
+std::thread* reader = nullptr;
+
+// The capture's timestamp when it has a usable one, else index over rate.
+double timestampOf(Decoder* d) {
+    double ms = d->capture->get(cv::CAP_PROP_POS_MSEC);
+    if (!std::isfinite(ms) || ms < 0 || (d->index > 0 && ms <= d->lastTimestampMs))
+        ms = d->index * 1000.0 / d->fps;
+    d->lastTimestampMs = ms;
+    return ms;
+}
+
+// Decodes the next frame into its own buffer; false at the end.
+bool decodeFrame(Decoder* d, cv::Mat* frame, double* timestampMs) {
+    int b = d->next;
+    d->next = (d->next + 1) % kBuffers;
+    if (!d->pending.empty()) {
+        d->pending.copyTo(d->raw[b]);
+        d->pending.release();
+    } else if (!d->capture->read(d->raw[b]) || d->raw[b].empty()) {
+        return false;
+    }
+    cv::Mat result = normaliseFrame(d->raw[b], d->width, d->height);
+    // The normalisation may answer in a work area of its own, which the
+    // next frame overwrites: such frames get a buffer of their own.
+    if (result.data != d->raw[b].data) result.copyTo(d->normalised[b]), result = d->normalised[b];
+    *frame = result;
+    *timestampMs = timestampOf(d);
+    ++d->index;
+    return true;
+}
+
+void readFrames(HandOff* h, Decoder* d) {
+    for (;;) {
+        cv::Mat frame;
+        double timestampMs = 0;
+        bool decoded = decodeFrame(d, &frame, &timestampMs);
+        std::unique_lock<std::mutex> lock(h->mutex);
+        h->changed.wait(lock, [h] { return !h->hasReady || h->stopping; });
+        if (h->stopping) return;
+        if (!decoded) {
+            h->ended = true;
+            h->changed.notify_all();
+            return;
+        }
+        h->ready = frame;
+        h->readyTimestampMs = timestampMs;
+        h->hasReady = true;
+        h->changed.notify_all();
+    }
+}
+
+}  // namespace
+
+void startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, int width, int height) {
+    handOff = new HandOff();
+    decoder = new Decoder();
+    decoder->capture = capture;
+    decoder->pending = pendingFrame;
+    decoder->width = width;
+    decoder->height = height;
+    double fps = capture->get(cv::CAP_PROP_FPS);
+    if (std::isfinite(fps) && fps > 0) decoder->fps = fps;
+    reader = new std::thread(readFrames, handOff, decoder);
+}
+
+bool readNextFrame(cv::Mat* frame, double* timestampMs) {
+    std::unique_lock<std::mutex> lock(handOff->mutex);
+    handOff->changed.wait(lock, [] { return handOff->hasReady || handOff->ended; });
+    if (!handOff->hasReady) return false;
+    *frame = handOff->ready;
+    *timestampMs = handOff->readyTimestampMs;
+    handOff->ready.release();
+    handOff->hasReady = false;
+    handOff->changed.notify_all();
+    return true;
+}
+
+void stopFrameReader() {
+    if (!reader) return;
+    {
+        std::lock_guard<std::mutex> lock(handOff->mutex);
+        handOff->stopping = true;
+    }
+    handOff->changed.notify_all();
+    reader->join();
+    delete reader;
+    delete decoder;
+    delete handOff;
+    reader = nullptr;
+    decoder = nullptr;
+    handOff = nullptr;
+}

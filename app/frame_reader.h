@@ -1,0 +1,36 @@
+// frame_reader.h - decodes the video on a thread of its own, one frame ahead
+// of the frame loop, so that decoding the next frame overlaps the tracking
+// and drawing of this one. Frames come out in the capture's order, every
+// one of them: the loop sees exactly what it would see reading the capture
+// itself, only sooner.
+//
+// The reader thread owns the capture and the frame normalisation (to 8-bit
+// BGR at the start-up size) between startFrameReader and stopFrameReader;
+// nothing else may touch either meanwhile. All three functions are called
+// from the frame loop's thread only.
+//
+// Usage:
+//     startFrameReader(movie.capture, firstFrame, 640, 480);
+//     while (readNextFrame(&frame, &timestampMs)) use(frame);
+//     stopFrameReader();
+#ifndef APP_FRAME_READER_H
+#define APP_FRAME_READER_H
+
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+
+// Starts reading. pendingFrame, when not empty, is a frame the start-up
+// already took from the capture; it comes out first.
+void startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, int width, int height);
+
+// The next frame, 8-bit BGR at the start-up size, and its time in
+// milliseconds from the start of the video (the capture's timestamp, or the
+// frame's index over the frame rate). Waits while the reader decodes it;
+// false once the capture delivers no more frames. The frame stays valid
+// until the next call.
+bool readNextFrame(cv::Mat* frame, double* timestampMs);
+
+// Ends the reader thread; the capture is the caller's again.
+void stopFrameReader();
+
+#endif

@@ -1,0 +1,42 @@
+// lens_switch.cpp - the self-calibration's lens taken into use, and saved.
+#include "lens_switch.h"
+
+#include <cstdio>
+
+#include "self_calibration.h"
+#include "state.h"
+#include "tracking.h"
+
+namespace {
+
+std::string savePath;
+
+void reportSwitch(const CameraModel& m) {
+    std::fprintf(stderr,
+                 "self-calibration: the lens is calibrated; now undistorting with f %.1f px (fy %.1f), "
+                 "principal point (%.1f, %.1f), RMS %.3f px\n",
+                 m.fx, m.fy, m.cx, m.cy, m.rms);
+}
+
+}  // namespace
+
+void saveCameraTo(const std::string& path) { savePath = path; }
+
+void switchToTrustedLens() {
+    CameraModel model;
+    if (!takeTrustedLens(&model) || !setUpLens(model, movie.width, movie.height, &lens)) return;
+    useLensModel(model, &camera);
+    reportSwitch(model);
+    std::string error;
+    if (!saveCameraInUse(&error)) std::fprintf(stderr, "self-calibration: %s\n", error.c_str());
+}
+
+bool saveCameraInUse(std::string* error) {
+    if (savePath.empty()) return true;
+    if (!lens.active && !camera.calibrated) {
+        *error = "no camera to write to " + savePath + ": the board was never seen";
+        return false;
+    }
+    CameraModel model = lens.active ? lens.model : centredPinholeCamera(movie.width, movie.height, camera.f);
+    return writeCameraFile(savePath, model, error);
+}

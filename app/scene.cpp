@@ -1,0 +1,212 @@
+// scene.cpp - the built-in scene and scene files read with yaml-cpp.
+#include "scene.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <set>
+
+#include <yaml-cpp/yaml.h>
+
+namespace {
+
+// The two buildings beside the board, board frame. The far sides are
+// measured, not squared: they keep their own values.
+constexpr ScenePoint kPredio1[8] = {{2.0, 0.0, 8.2},  {2.0, 6.0, 8.2},  {2.0, 6.0, 12.4}, {2.0, 0.0, 12.4},
+                                    {7.2, 0.0, 8.2},  {7.2, 6.0, 8.2},  {7.0, 6.0, 12.4}, {7.0, 0.0, 12.4}};
+constexpr ScenePoint kPredio2[8] = {{11.0, 0.0, 1.0}, {11.0, 4.0, 1.0}, {11.0, 4.0, 5.0}, {11.0, 0.0, 5.0},
+                                    {15.4, 0.0, 1.4}, {15.2, 4.0, 1.3}, {15.3, 4.0, 5.4}, {15.4, 0.0, 5.4}};
+
+// The ship: 120 mesh units long, nose along the mesh's -y, turned so that
+// its nose runs along the board's rows, starting beside the second building.
+constexpr double kShipScale = 0.02;                        // board units per mesh unit
+constexpr ScenePoint kShipOrientation = {90.0, 0.0, 90.0};  // degrees
+constexpr ScenePoint kShipStart = {16.6, 1.2, 6.82};        // board frame
+constexpr double kShipHeading = 180.0;                      // degrees
+constexpr double kShipRise = 0.6, kShipTurn = 18.0, kShipAdvance = 1.0;
+
+Occluder box(const ScenePoint (&corners)[8]) {
+    Occluder o;
+    for (int i = 0; i < 8; ++i) o.corners[i] = corners[i];
+    return o;
+}
+
+bool fileExists(const std::string& path) {
+    struct stat s;
+    return stat(path.c_str(), &s) == 0 && S_ISREG(s.st_mode);
+}
+
+std::string folderOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// Where the scene file's own folder, then the working directory, has it.
+bool findFile(const std::string& sceneFile, const std::string& name, std::string* found) {
+    if (!name.empty() && name[0] == '/') {
+        *found = name;
+        return fileExists(name);
+    }
+    for (const std::string& candidate : {folderOf(sceneFile) + name, name})
+        if (fileExists(candidate)) {
+            *found = candidate;
+            return true;
+        }
+    return false;
+}
+
+// Reading one file: the file's name for messages, the first problem found.
+struct SceneReader {
+    std::string path;
+    std::string problem;
+
+    bool fail(const std::string& field, const std::string& what) {
+        if (problem.empty()) problem = path + ": " + field + ": " + what;
+        return false;
+    }
+};
+
+bool readNumber(SceneReader* r, const YAML::Node& node, const std::string& field, double* value) {
+    if (!node.IsScalar()) return r->fail(field, "expected a number");
+    try {
+        *value = node.as<double>();
+    } catch (const YAML::Exception&) {
+        return r->fail(field, "expected a number, not '" + node.Scalar() + "'");
+    }
+    if (!std::isfinite(*value)) return r->fail(field, "expected a finite number");
+    return true;
+}
+
+bool readPoint(SceneReader* r, const YAML::Node& node, const std::string& field, ScenePoint* p) {
+    if (!node.IsSequence() || node.size() != 3) return r->fail(field, "expected [x, y, z]");
+    for (int i = 0; i < 3; ++i)
+        if (!readNumber(r, node[i], field + "[" + std::to_string(i) + "]", &(*p)[i])) return false;
+    return true;
+}
+
+// Every key of a map must be one of the allowed ones.
+bool onlyKeys(SceneReader* r, const YAML::Node& node, const std::string& field, std::set<std::string> allowed) {
+    if (!node.IsMap()) return r->fail(field.empty() ? "the file" : field, "expected a map of keys");
+    for (const auto& entry : node) {
+        std::string key = entry.first.IsScalar() ? entry.first.Scalar() : "?";
+        if (!allowed.count(key)) return r->fail(field.empty() ? key : field + "." + key, "unknown key");
+    }
+    return true;
+}
+
+bool readOccluders(SceneReader* r, const YAML::Node& node, std::vector<Occluder>* occluders) {
+    if (node.IsNull()) return true;
+    if (!node.IsSequence()) return r->fail("occluders", "expected a list of boxes");
+    occluders->clear();
+    for (size_t i = 0; i < node.size(); ++i) {
+        std::string field = "occluders[" + std::to_string(i) + "]";
+        if (!onlyKeys(r, node[i], field, {"corners"})) return false;
+        YAML::Node corners = node[i]["corners"];
+        if (!corners.IsSequence() || corners.size() != 8)
+            return r->fail(field + ".corners", "expected a list of 8 corners [x, y, z]");
+        Occluder o;
+        for (int k = 0; k < 8; ++k)
+            if (!readPoint(r, corners[k], field + ".corners[" + std::to_string(k) + "]", &o.corners[k])) return false;
+        occluders->push_back(o);
+    }
+    return true;
+}
+
+bool readSteps(SceneReader* r, const YAML::Node& node, SceneModel* m) {
+    if (!onlyKeys(r, node, "model.steps", {"rise", "turn", "advance"})) return false;
+    if (node["rise"] && !readNumber(r, node["rise"], "model.steps.rise", &m->rise)) return false;
+    if (node["turn"] && !readNumber(r, node["turn"], "model.steps.turn", &m->turn)) return false;
+    if (node["advance"] && !readNumber(r, node["advance"], "model.steps.advance", &m->advance)) return false;
+    return true;
+}
+
+bool readModelFiles(SceneReader* r, const YAML::Node& node, SceneModel* m) {
+    if (!node["file"] || !node["file"].IsScalar()) return r->fail("model.file", "expected the model's file name");
+    if (!findFile(r->path, node["file"].Scalar(), &m->file))
+        return r->fail("model.file", "no file " + node["file"].Scalar());
+    m->texture.clear();
+    if (!node["texture"]) return true;
+    if (!node["texture"].IsScalar()) return r->fail("model.texture", "expected a picture's file name");
+    if (!findFile(r->path, node["texture"].Scalar(), &m->texture))
+        return r->fail("model.texture", "no file " + node["texture"].Scalar());
+    return true;
+}
+
+// Keys left out keep the model's defaults: scale 1, no turns, at the board's
+// origin, heading 0, on the board, the built-in ship's steps.
+bool readModel(SceneReader* r, const YAML::Node& node, SceneModel* m) {
+    if (!onlyKeys(r, node, "model",
+                  {"file", "texture", "scale", "orientation", "position", "heading", "floor", "steps"}))
+        return false;
+    *m = SceneModel{"", "", 1.0, {0, 0, 0}, {0, 0, 0}, 0.0, 0.0, kShipRise, kShipTurn, kShipAdvance};
+    if (!readModelFiles(r, node, m)) return false;
+    if (node["scale"] && !readNumber(r, node["scale"], "model.scale", &m->scale)) return false;
+    if (!(m->scale > 0)) return r->fail("model.scale", "expected a positive number");
+    if (node["orientation"] && !readPoint(r, node["orientation"], "model.orientation", &m->orientation))
+        return false;
+    if (node["position"] && !readPoint(r, node["position"], "model.position", &m->position)) return false;
+    if (node["heading"] && !readNumber(r, node["heading"], "model.heading", &m->heading)) return false;
+    if (node["floor"] && !readNumber(r, node["floor"], "model.floor", &m->floor)) return false;
+    return !node["steps"] || readSteps(r, node["steps"], m);
+}
+
+bool readAxes(SceneReader* r, const YAML::Node& node, bool* axes) {
+    double value = 0;
+    if (node.IsScalar() && (node.Scalar() == "true" || node.Scalar() == "false")) {
+        *axes = node.Scalar() == "true";
+        return true;
+    }
+    if (!readNumber(r, node, "axes", &value) || (value != 0 && value != 1))
+        return r->fail("axes", "expected 1 (draw the board's axes) or 0");
+    *axes = value == 1;
+    return true;
+}
+
+bool readScene(SceneReader* r, const YAML::Node& root, Scene* scene) {
+    if (!onlyKeys(r, root, "", {"occluders", "model", "axes"})) return false;
+    if (root["occluders"] && !readOccluders(r, root["occluders"], &scene->occluders)) return false;
+    if (root["model"] && !readModel(r, root["model"], &scene->model)) return false;
+    return !root["axes"] || readAxes(r, root["axes"], &scene->axes);
+}
+
+}  // namespace
+
+Scene builtInScene() {
+    Scene s;
+    s.occluders = {box(kPredio1), box(kPredio2)};
+    s.model = SceneModel{"spaceship.3DS", "spaceshiptexture.bmp", kShipScale, kShipOrientation, kShipStart,
+                         kShipHeading,    0.0,                    kShipRise,  kShipTurn,        kShipAdvance};
+    s.axes = true;
+    return s;
+}
+
+// A file without occluders has none; without a model, the built-in ship;
+// without axes, the axes.
+bool readSceneFile(const std::string& path, Scene* scene, std::string* error) {
+    SceneReader reader{path, ""};
+    YAML::Node root;
+    try {
+        root = YAML::LoadFile(path);
+    } catch (const YAML::BadFile&) {
+        *error = path + ": cannot read the scene file";
+        return false;
+    } catch (const YAML::Exception& e) {
+        *error = path + ": not YAML: line " + std::to_string(e.mark.line + 1) + ": " + e.msg;
+        return false;
+    }
+    Scene s;
+    s.model = builtInScene().model;
+    s.axes = true;
+    bool ok = false;
+    try {
+        ok = readScene(&reader, root, &s);
+    } catch (const YAML::Exception& e) {
+        reader.fail("the file", e.msg);
+    }
+    if (!ok) {
+        *error = reader.problem;
+        return false;
+    }
+    *scene = s;
+    return true;
+}

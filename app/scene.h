@@ -1,0 +1,73 @@
+// scene.h - what is drawn on the board: boxes standing for real objects (the
+// occluders, drawn into the depth buffer only) and the steerable model with
+// its place, size, turns and key steps. The built-in scene (two buildings
+// and the ship) is one such record; a scene file, YAML written by hand or by
+// another program (JSON too), gives another:
+//
+//     occluders:                    # boxes, board frame; an empty list is allowed
+//       - corners: [[2.0, 0.0, 8.2], [2.0, 6.0, 8.2], ...]   # 8 corners
+//     model:
+//       file: spaceship.3DS         # relative: the scene file's folder, then the working directory
+//       texture: spaceshiptexture.bmp   # optional where the model names its own
+//       scale: 0.02                 # board units per model unit
+//       orientation: [90, 0, 90]    # degrees, applied as glRotate(x) glRotate(y) glRotate(z)
+//       position: [16.6, 1.2, 6.82] # start, board frame, board units
+//       heading: 180                # degrees about the board's normal
+//       floor: 0                    # lowest height of the model's origin, board units
+//       steps: { rise: 0.6, turn: 18, advance: 1 }   # board units, degrees, board units
+//     axes: 1                       # 1 draws the board's axes, 0 does not
+//
+// The board frame: x along the board's rows, y up from the board, z across
+// the rows; one unit is one square. The corners of a box go in the order
+// of the faces' table in buildings.cpp: 0-3 the side at smaller x (bottom
+// near, top near, top far, bottom far), 4-7 the side at larger x likewise.
+// At heading 0 the model's forward (Up key) is the board's +x once oriented.
+//
+// A file without occluders has none, without a model shows the built-in
+// ship, without axes draws them. A file is checked whole before anything
+// opens: an unknown key, a value of
+// the wrong type, a box without exactly 8 corners, a model or texture file
+// that does not exist, or text that is not YAML gives false with one line
+// naming the file and the field. Nothing here touches OpenGL.
+//
+// Usage:
+//     Scene scene = builtInScene();
+//     if (!readSceneFile("room.yml", &scene, &error)) fail(error);
+#ifndef APP_SCENE_H
+#define APP_SCENE_H
+
+#include <array>
+#include <string>
+#include <vector>
+
+using ScenePoint = std::array<double, 3>;  // board frame, board units
+
+struct Occluder {
+    std::array<ScenePoint, 8> corners;
+};
+
+struct SceneModel {
+    std::string file;     // the model's path, as found
+    std::string texture;  // empty: the model's own
+    double scale;         // board units per model unit
+    ScenePoint orientation;  // degrees about the model's x, y, z
+    ScenePoint position;     // start, board frame
+    double heading;          // degrees about the board's normal
+    double floor;            // lowest height of the model's origin
+    double rise, turn, advance;  // key steps: board units, degrees, board units
+};
+
+struct Scene {
+    std::vector<Occluder> occluders;
+    SceneModel model;
+    bool axes;
+};
+
+// The two buildings beside the board and the ship from spaceship.3DS and
+// spaceshiptexture.bmp in the working directory.
+Scene builtInScene();
+
+// Reads a scene file into *scene; false with one line in *error.
+bool readSceneFile(const std::string& path, Scene* scene, std::string* error);
+
+#endif
