@@ -46,6 +46,12 @@ constexpr float kProfileStep = 0.5f;      // px
 constexpr int kMaxProfileSamples = static_cast<int>(2 * kMaxProfileHalf / kProfileStep) + 1;
 constexpr float kMinEdgeContrast = 16.0f;  // grey levels
 
+// Corner refinement: see refineBoardCorners.
+constexpr int kMaxRefineHalfWindow = 11, kMinRefineHalfWindow = 2;  // px
+constexpr double kRefineWindowPerSpacing = 0.35;
+constexpr int kRefineIterations = 30;
+constexpr double kRefineEpsilon = 0.0001;  // px
+
 double valueGain(int count) { return std::ldexp(1.0, -(count + 1)); }  // g(n+1) - g(n)
 
 int coverageCell(cv::Point2f p, cv::Size picture) {
@@ -85,18 +91,22 @@ void estimateTilt(const std::vector<cv::Point2f>& corners, cv::Size pattern, cv:
     const int index[4] = {0, w - 1, (h - 1) * w, h * w - 1};
     cv::Point2f image[4];
     for (int k = 0; k < 4; ++k) image[k] = (corners[index[k]] - centre) * static_cast<float>(1.0 / f);
-    cv::Matx33d H = cv::getPerspectiveTransform(board, image);
-    cv::Vec3d r1(H(0, 0), H(1, 0), H(2, 0)), r2(H(0, 1), H(1, 1), H(2, 1));
-    cv::Vec3d n = cv::normalize(r1).cross(cv::normalize(r2));
-    double length = cv::norm(n);
-    if (!(length > 0)) {
-        *tiltDegrees = 0, *direction = 0;
+    *tiltDegrees = 0, *direction = 0;
+    cv::Matx33d H;
+    try {
+        H = cv::getPerspectiveTransform(board, image);
+    } catch (const cv::Exception&) {
         return;
     }
+    cv::Vec3d r1(H(0, 0), H(1, 0), H(2, 0)), r2(H(0, 1), H(1, 1), H(2, 1));
+    cv::Vec3d n = r1.cross(r2);
+    double length = cv::norm(n);
+    if (!(length > 0) || !std::isfinite(length)) return;
     n /= length;
     if (n[2] < 0) n = -n;
-    *tiltDegrees = static_cast<float>(std::acos(std::min(1.0, n[2])) * 180.0 / kPi);
-    *direction = static_cast<float>(std::atan2(n[1], n[0]));
+    float tilt = static_cast<float>(std::acos(std::min(1.0, n[2])) * 180.0 / kPi);
+    float turn = static_cast<float>(std::atan2(n[1], n[0]));
+    if (std::isfinite(tilt) && std::isfinite(turn)) *tiltDegrees = tilt, *direction = turn;
 }
 
 float quadArea(const std::vector<cv::Point2f>& c, cv::Size pattern) {
@@ -113,6 +123,18 @@ double squaredDistance(const CalibrationView& a, const CalibrationView& b) {
     double tx = a.tiltDegrees * std::cos(a.tiltDirection) - b.tiltDegrees * std::cos(b.tiltDirection);
     double ty = a.tiltDegrees * std::sin(a.tiltDirection) - b.tiltDegrees * std::sin(b.tiltDirection);
     return dx * dx + dy * dy + ds * ds + (tx * tx + ty * ty) / (kSameTilt * kSameTilt);
+}
+
+double nearestCornerSpacing(const std::vector<cv::Point2f>& corners, cv::Size pattern) {
+    double nearest = HUGE_VAL;
+    int w = pattern.width;
+    for (int i = 0; i < pattern.height; ++i)
+        for (int j = 0; j < w; ++j) {
+            const cv::Point2f& p = corners[i * w + j];
+            if (j + 1 < w) nearest = std::min(nearest, cv::norm(p - corners[i * w + j + 1]));
+            if (i + 1 < pattern.height) nearest = std::min(nearest, cv::norm(p - corners[(i + 1) * w + j]));
+        }
+    return nearest;
 }
 
 float sampleGrey(const cv::Mat& grey, float x, float y) {
@@ -211,6 +233,23 @@ void initViewCollection(ViewCollection* collection, cv::Size picture, cv::Size p
     collection->changes = 0;
 }
 
+bool refineBoardCorners(const cv::Mat& grey, cv::Size pattern, std::vector<cv::Point2f>* corners) {
+    if (grey.empty() || grey.type() != CV_8UC1 || !cornersUsable(*corners, pattern, grey.size())) return false;
+    int half = static_cast<int>(kRefineWindowPerSpacing * nearestCornerSpacing(*corners, pattern));
+    half = std::min(std::max(half, kMinRefineHalfWindow), kMaxRefineHalfWindow);
+    std::vector<cv::Point2f> refined = *corners;
+    try {
+        cv::cornerSubPix(grey, refined, cv::Size(half, half), cv::Size(-1, -1),
+                         cv::TermCriteria(cv::TermCriteria::EPS + cv::TermCriteria::COUNT, kRefineIterations,
+                                          kRefineEpsilon));
+    } catch (const cv::Exception&) {
+        return false;
+    }
+    if (!cornersUsable(refined, pattern, grey.size())) return false;
+    *corners = refined;
+    return true;
+}
+
 float boardSharpness(const cv::Mat& grey, const std::vector<cv::Point2f>& corners, cv::Size pattern) {
     if (grey.empty() || grey.type() != CV_8UC1 || grey.cols < 3 || grey.rows < 3 ||
         static_cast<int>(corners.size()) != pattern.area())
@@ -236,6 +275,10 @@ float boardSharpness(const cv::Mat& grey, const std::vector<cv::Point2f>& corner
 bool describeView(const ViewCollection& collection, const std::vector<cv::Point2f>& corners, const cv::Mat& grey,
                   CalibrationView* view) {
     if (!cornersUsable(corners, collection.pattern, collection.picture)) return false;
+    // A board smaller than a pixel per corner is no view (the detector never
+    // reports one; a caller's mistake might).
+    float area = quadArea(corners, collection.pattern);
+    if (!(area >= collection.pattern.area())) return false;
     cv::Point2f sum(0, 0);
     view->cells.reset();
     for (const cv::Point2f& p : corners) {
@@ -244,7 +287,7 @@ bool describeView(const ViewCollection& collection, const std::vector<cv::Point2
     }
     float n = static_cast<float>(corners.size());
     view->centre = cv::Point2f(sum.x / n / collection.picture.width, sum.y / n / collection.picture.height);
-    view->scale = std::sqrt(quadArea(corners, collection.pattern) / collection.picture.area());
+    view->scale = std::sqrt(area / collection.picture.area());
     estimateTilt(corners, collection.pattern, collection.picture, &view->tiltDegrees, &view->tiltDirection);
     view->poseBin = poseBinOf(view->tiltDegrees, view->tiltDirection);
     view->sharpness = boardSharpness(grey, corners, collection.pattern);

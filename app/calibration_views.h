@@ -14,19 +14,21 @@
 // The tilt is estimated from the outer corners with an assumed focal length
 // (0.7 picture diagonals): good enough to tell tilts apart, not a
 // measurement. Sharpness is the steepest grey-level slope across the
-// board's edges relative to their contrast, in 1/px: about 1 for a sharp
-// edge, 0.4/sigma for a Gaussian blur of sigma px.
+// board's edges relative to their contrast, in 1/px: up to 1 for a step
+// edge, about 0.5 for a sharp rendered board and 0.3 to 0.5 on real
+// photographs, 0.4/sigma under a Gaussian blur of sigma px.
 //
 // Limits: boards of 2 x 2 to 64 corners (as --board allows), pictures of at
 // least 16 x 16, at most kMaxCalibrationViews views.
 // Threads: every function here works only on the records it is given and
 // may run on any thread (one thread per collection at a time). offerView
-// takes about 0.05 ms for 48 corners, the sharpness measure included.
+// takes about 0.01 ms for 48 corners, 0.03 ms with the sharpness measure.
 //
 // Usage:
 //     ViewCollection views;
 //     initViewCollection(&views, frame.size(), cv::Size(8, 6), kDefaultCalibrationViews);
-//     if (found) offerView(&views, corners, grey, frameIndex);   // every frame
+//     if (found && refineBoardCorners(grey, cv::Size(8, 6), &corners))   // every frame
+//         offerView(&views, corners, grey, frameIndex);
 #ifndef APP_CALIBRATION_VIEWS_H
 #define APP_CALIBRATION_VIEWS_H
 
@@ -80,7 +82,7 @@ enum class ViewVerdict {
     kDuplicate,    // a kept view shows the board nearly the same way
     kBlurred,      // sharpness under kMinSharpness
     kAddsNothing,  // full, and no swap would improve the collection
-    kMalformed,    // wrong corner count, or corners outside the picture
+    kMalformed,    // wrong corner count, corners outside the picture, under a pixel per corner
 };
 
 // An empty collection; capacity is clamped to 1 .. kMaxCalibrationViews.
@@ -97,6 +99,17 @@ bool offerView(ViewCollection* collection, const std::vector<cv::Point2f>& corne
 // computes it; false for a malformed view.
 bool describeView(const ViewCollection& collection, const std::vector<cv::Point2f>& corners,
                   const cv::Mat& grey, CalibrationView* view);
+
+// Refines the detector's corners in grey (8-bit, one channel) with
+// cv::cornerSubPix, in a half-window of at most 11 px and at most 0.35 of the
+// nearest corners' spacing, so that the window stays inside the squares
+// around each corner: printed boards often cut the outer squares short, and
+// beyond them the paper's or the table's edge pulls the outer corners away
+// (on opencv-doc's 9 x 6 photographs, corners 21 px apart, OpenCV's sample
+// window of 11 px moves the outer column by 2 to 6 px). False, corners
+// unchanged, when they are not the whole pattern inside the picture or the
+// refinement fails. About 1 ms for 48 corners 30 px apart.
+bool refineBoardCorners(const cv::Mat& grey, cv::Size pattern, std::vector<cv::Point2f>* corners);
 
 // Sharpness of the board's edges in grey (8-bit, one channel), 1/px; the
 // smaller of the values along the two grid directions (motion blurs one).

@@ -53,23 +53,16 @@ bool viewUsable(const std::vector<cv::Point2f>& corners, cv::Size pattern) {
 bool allFinite(const cv::Mat& m) { return cv::checkRange(m); }
 
 bool fitLens(const std::vector<std::vector<cv::Point2f>>& views, const std::vector<int>& chosen, cv::Size pattern,
-             cv::Size picture, const LensGuess* guess, Fit* fit, std::string* error) {
+             cv::Size picture, Fit* fit, std::string* error) {
     std::vector<std::vector<cv::Point2f>> image;
     for (int k : chosen) image.push_back(views[k]);
     std::vector<std::vector<cv::Point3f>> object(image.size(), boardPoints(pattern));
     cv::Mat K = cv::Mat::eye(3, 3, CV_64F), distortion = cv::Mat::zeros(1, kCalibratedCoefficients, CV_64F);
-    int flags = 0;
-    if (guess) {
-        K.at<double>(0, 0) = K.at<double>(1, 1) = guess->f;
-        K.at<double>(0, 2) = 0.5 * (picture.width - 1);
-        K.at<double>(1, 2) = 0.5 * (picture.height - 1);
-        flags |= cv::CALIB_USE_INTRINSIC_GUESS;
-    }
     std::vector<cv::Mat> rvecs, tvecs;
     cv::Mat extrinsicDeviations, viewErrors;
     try {
         fit->rms = cv::calibrateCamera(object, image, picture, K, distortion, rvecs, tvecs, fit->deviations,
-                                       extrinsicDeviations, viewErrors, flags,
+                                       extrinsicDeviations, viewErrors, 0,
                                        cv::TermCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS,
                                                         kMaxIterations, DBL_EPSILON));
     } catch (const cv::Exception& e) {
@@ -159,7 +152,7 @@ void fillResult(const Fit& fit, const std::vector<std::vector<cv::Point2f>>& vie
 }  // namespace
 
 bool calibrateLens(const std::vector<std::vector<cv::Point2f>>& views, cv::Size pattern, cv::Size picture,
-                   const LensGuess* guess, LensCalibration* result, std::string* error) {
+                   LensCalibration* result, std::string* error) {
     if (pattern.width < 2 || pattern.height < 2 || picture.width < 1 || picture.height < 1) {
         *error = "no board pattern or picture size to calibrate with";
         return false;
@@ -177,9 +170,8 @@ bool calibrateLens(const std::vector<std::vector<cv::Point2f>>& views, cv::Size 
                  std::to_string(kMinCalibrationViews);
         return false;
     }
-    if (guess && !(std::isfinite(guess->f) && guess->f > 0)) guess = nullptr;
     Fit fit;
-    if (!fitLens(views, chosen, pattern, picture, guess, &fit, error)) return false;
+    if (!fitLens(views, chosen, pattern, picture, &fit, error)) return false;
     for (int round = 0; round < kOutlierRounds; ++round) {
         std::vector<int> dropped = outlierViews(fit, chosen);
         if (dropped.empty()) break;
@@ -187,7 +179,7 @@ bool calibrateLens(const std::vector<std::vector<cv::Point2f>>& views, cv::Size 
         for (int k : chosen)
             if (std::find(dropped.begin(), dropped.end(), k) == dropped.end()) remaining.push_back(k);
         Fit refit;
-        if (!fitLens(views, remaining, pattern, picture, guess, &refit, error)) return false;
+        if (!fitLens(views, remaining, pattern, picture, &refit, error)) return false;
         fit = refit;
         chosen = remaining;
     }
@@ -195,9 +187,8 @@ bool calibrateLens(const std::vector<std::vector<cv::Point2f>>& views, cv::Size 
     return true;
 }
 
-bool calibrateLens(const ViewCollection& views, const LensGuess* guess, LensCalibration* result,
-                   std::string* error) {
-    return calibrateLens(keptCorners(views), views.pattern, views.picture, guess, result, error);
+bool calibrateLens(const ViewCollection& views, LensCalibration* result, std::string* error) {
+    return calibrateLens(keptCorners(views), views.pattern, views.picture, result, error);
 }
 
 bool radialDistortionMonotone(const CameraModel& camera) {

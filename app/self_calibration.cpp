@@ -52,7 +52,7 @@ SelfCalibration self;
 
 bool calibrateAndJudge(const Views& views, cv::Size pattern, cv::Size picture, LensCalibration* result) {
     std::string error;
-    return calibrateLens(views, pattern, picture, nullptr, result, &error) && calibrationTrustworthy(*result, nullptr);
+    return calibrateLens(views, pattern, picture, result, &error) && calibrationTrustworthy(*result, nullptr);
 }
 
 void runWorker(Worker* w) {

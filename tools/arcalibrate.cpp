@@ -3,14 +3,14 @@
 //
 // SOURCE is a camera (one or two digits), a video file, a picture, several
 // pictures, or a numbered sequence (img%02d.png, read as OpenCV's
-// VideoCapture reads it: it stops at the first missing number). In every
-// picture the board is searched (adaptive threshold, normalised picture, the
-// quick pre-check for video), its corners refined, and the view offered to a
-// view collection that keeps up to --views views spread over the picture and
-// over tilts. The lens is seeded with the median focal length of the kept
-// views' Tsai calibrations, calibrated (f, principal point, k1 k2 p1 p2 k3),
-// outlier views dropped and calibrated again; the report goes to standard
-// output, progress to standard error.
+// VideoCapture reads one: it stops at the first missing number). In every
+// picture the board is searched (adaptive threshold, normalised picture; in
+// video frames the quick pre-check, on a half-size copy), its corners
+// refined, and the view offered to a view collection that keeps up to
+// --views views spread over the picture and over tilts. The lens is
+// calibrated (f, principal point, k1 k2 p1 p2 k3), outlier views dropped and
+// calibrated again; the report goes to standard output, progress to
+// standard error.
 //
 // From a camera it stops once the collection is full and spread enough, or
 // after --seconds. Exit status 0, 1 for a failed run (no board, under 5
@@ -23,9 +23,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -40,7 +44,6 @@
 #include "camera_file.h"
 #include "command_line.h"
 #include "lens_calibration.h"
-#include "tsai.h"
 
 namespace {
 
@@ -56,16 +59,6 @@ constexpr int kWantedTilts = 8;          // tilt bins
 // Progress lines for files: one every this many frames.
 constexpr long kProgressEveryFrames = 50;
 
-// cornerSubPix: half-window up to the OpenCV sample's 11 px, and at most
-// kRefineWindowPerSpacing of the nearest corners' spacing. With larger
-// windows the neighbouring squares' edges pull corners away: on the 9 x 6
-// photographs of opencv-doc (spacing down to 21 px) the sample's 11 px window
-// gives views of 0.5 to 1.2 px RMS error among views of 0.2.
-constexpr int kMaxRefineHalfWindow = 11, kMinRefineHalfWindow = 2;
-constexpr double kRefineWindowPerSpacing = 0.35;
-constexpr int kRefineIterations = 30;
-constexpr double kRefineEpsilon = 0.0001;  // px
-
 struct Options {
     std::vector<std::string> sources;
     std::string output;
@@ -74,12 +67,12 @@ struct Options {
     double seconds = 0;  // 0: the default for the source
 };
 
-enum class SourceKind { kCamera, kVideo, kPictures, kSequence };
+enum class SourceKind { kCamera, kVideo, kPictures };
 
 struct Source {
     SourceKind kind;
     std::vector<std::string> pictures;  // kPictures
-    cv::VideoCapture capture;           // the others
+    cv::VideoCapture capture;           // kCamera, kVideo
     size_t next = 0;                    // next picture, or frame number
     std::string name;                   // for messages
 };
@@ -90,25 +83,67 @@ int fail(const std::string& message) {
 }
 
 bool isCameraIndex(const std::string& text) {
-    return !text.empty() && text.size() <= 2 && std::all_of(text.begin(), text.end(), ::isdigit);
+    auto digit = [](unsigned char c) { return std::isdigit(c) != 0; };
+    return !text.empty() && text.size() <= 2 && std::all_of(text.begin(), text.end(), digit);
+}
+
+// Files are checked before OpenCV sees them: its readers print warnings of
+// their own for a missing file, which would bury the one line that matters.
+bool readable(const std::string& path, std::string* error) {
+    if (access(path.c_str(), R_OK) == 0) return true;
+    *error = path + ": " + std::strerror(errno);
+    return false;
+}
+
+// A numbered sequence "img%02d.png" (one %d, %Nd or %0Nd; N up to 9) as
+// OpenCV's VideoCapture reads one: from the first number from 0 to
+// kMaxFirstNumber that exists, up to the first gap. Read here, so that the
+// pictures are named in the report and the gap gives no warning.
+constexpr int kMaxFirstNumber = 1000;
+constexpr int kMaxSequenceLength = 100000;
+
+bool expandSequence(const std::string& pattern, std::vector<std::string>* paths, std::string* error) {
+    size_t percent = pattern.find('%'), end = percent + 1;
+    bool zeros = end < pattern.size() && pattern[end] == '0';
+    end += zeros ? 1 : 0;
+    int width = 0;
+    if (end < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[end]))) width = pattern[end++] - '0';
+    if (end >= pattern.size() || pattern[end] != 'd' || pattern.find('%', end) != std::string::npos) {
+        *error = pattern + ": not a numbered sequence such as img%02d.png";
+        return false;
+    }
+    auto name = [&](int number) {
+        std::string digits = std::to_string(number);
+        if (static_cast<int>(digits.size()) < width) digits.insert(0, width - digits.size(), zeros ? '0' : ' ');
+        return pattern.substr(0, percent) + digits + pattern.substr(end + 1);
+    };
+    int first = 0;
+    while (first <= kMaxFirstNumber && access(name(first).c_str(), F_OK) != 0) ++first;
+    for (int number = first; number < first + kMaxSequenceLength && access(name(number).c_str(), F_OK) == 0; ++number)
+        paths->push_back(name(number));
+    if (paths->empty())
+        *error = pattern + ": no picture of the sequence exists (" + name(0) + ", " + name(1) + ", ...)";
+    return !paths->empty();
 }
 
 bool openSource(const std::vector<std::string>& sources, Source* source, std::string* error) {
     const std::string& first = sources.front();
     source->name = first;
+    bool camera = isCameraIndex(first), sequence = first.find('%') != std::string::npos;
+    if (sources.size() == 1 && sequence) {
+        source->kind = SourceKind::kPictures;
+        return expandSequence(first, &source->pictures, error);
+    }
+    if (!camera && !readable(first, error)) return false;
     try {
-        if (sources.size() > 1 || (first.find('%') == std::string::npos && !isCameraIndex(first) &&
-                                   cv::haveImageReader(first))) {
+        if (sources.size() > 1 || (!camera && cv::haveImageReader(first))) {
             source->kind = SourceKind::kPictures;
             source->pictures = sources;
             return true;
         }
-        if (isCameraIndex(first)) {
+        if (camera) {
             source->kind = SourceKind::kCamera;
             source->capture.open(std::stoi(first));
-        } else if (first.find('%') != std::string::npos) {
-            source->kind = SourceKind::kSequence;
-            source->capture.open(first, cv::CAP_IMAGES);
         } else {
             source->kind = SourceKind::kVideo;
             source->capture.open(first, cv::CAP_FFMPEG);
@@ -118,7 +153,7 @@ bool openSource(const std::vector<std::string>& sources, Source* source, std::st
         return false;
     }
     if (!source->capture.isOpened()) {
-        *error = first + ": cannot open as a camera, video, picture or picture sequence";
+        *error = first + ": cannot open as a camera, a video or a picture";
         return false;
     }
     return true;
@@ -130,6 +165,7 @@ bool readPicture(Source* source, cv::Mat* picture, std::string* label, std::stri
     if (source->kind == SourceKind::kPictures) {
         if (source->next >= source->pictures.size()) return false;
         *label = source->pictures[source->next++];
+        if (!readable(*label, error)) return false;
         try {
             *picture = cv::imread(*label, cv::IMREAD_COLOR);
         } catch (const cv::Exception&) {
@@ -143,37 +179,31 @@ bool readPicture(Source* source, cv::Mat* picture, std::string* label, std::stri
     } catch (const cv::Exception&) {
         return false;
     }
-    *label = source->kind == SourceKind::kCamera ? "frame " + std::to_string(source->next)
-             : source->kind == SourceKind::kVideo ? "frame " + std::to_string(source->next)
-                                                  : "picture " + std::to_string(source->next);
-    ++source->next;
+    *label = "frame " + std::to_string(source->next++);
     return true;
 }
 
-int refineHalfWindow(const std::vector<cv::Point2f>& corners, cv::Size pattern) {
-    double nearest = 1e9;
-    for (int i = 0; i < pattern.height; ++i)
-        for (int j = 0; j < pattern.width; ++j) {
-            const cv::Point2f& p = corners[i * pattern.width + j];
-            if (j + 1 < pattern.width) nearest = std::min(nearest, cv::norm(p - corners[i * pattern.width + j + 1]));
-            if (i + 1 < pattern.height) nearest = std::min(nearest, cv::norm(p - corners[(i + 1) * pattern.width + j]));
-        }
-    int half = static_cast<int>(kRefineWindowPerSpacing * nearest);
-    return std::min(std::max(half, kMinRefineHalfWindow), kMaxRefineHalfWindow);
-}
+// Video frames are searched on a half-size copy when that is still at least
+// kMinHalfSearchWidth wide, then refined on the full picture: on a 640 x 480
+// sweep the search costs a third as much (failed searches of a board half out
+// of the picture dominate) and finds nine boards in ten. Still pictures are
+// few and each counts: they are searched at full size.
+constexpr int kMinHalfSearchWidth = 320;  // px
 
 bool findBoard(const cv::Mat& grey, cv::Size pattern, bool video, std::vector<cv::Point2f>* corners) {
     int flags = cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_NORMALIZE_IMAGE | (video ? cv::CALIB_CB_FAST_CHECK : 0);
+    bool half = video && grey.cols / 2 >= kMinHalfSearchWidth;
     try {
-        if (!cv::findChessboardCorners(grey, pattern, *corners, flags)) return false;
-        int half = refineHalfWindow(*corners, pattern);
-        cv::cornerSubPix(grey, *corners, cv::Size(half, half), cv::Size(-1, -1),
-                         cv::TermCriteria(cv::TermCriteria::EPS + cv::TermCriteria::COUNT, kRefineIterations,
-                                          kRefineEpsilon));
+        cv::Mat searched = grey;
+        if (half) cv::resize(grey, searched, cv::Size(grey.cols / 2, grey.rows / 2), 0, 0, cv::INTER_AREA);
+        if (!cv::findChessboardCorners(searched, pattern, *corners, flags)) return false;
+        // A half-size pixel's centre lies between the two full-size pixels it averages.
+        if (half)
+            for (cv::Point2f& p : *corners) p = 2.0f * p + cv::Point2f(0.5f, 0.5f);
     } catch (const cv::Exception&) {
         return false;
     }
-    return static_cast<int>(corners->size()) == pattern.area();
+    return refineBoardCorners(grey, pattern, corners);
 }
 
 bool collectionComplete(const ViewCollection& views) {
@@ -197,7 +227,7 @@ struct Collected {
 bool collectViews(Source* source, const Options& options, Collected* collected, std::string* error) {
     cv::Size pattern(options.board.columns, options.board.rows);
     bool live = source->kind == SourceKind::kCamera;
-    bool video = source->kind != SourceKind::kPictures;
+    bool video = source->kind == SourceKind::kCamera || source->kind == SourceKind::kVideo;
     double seconds = options.seconds > 0 ? options.seconds : live ? kDefaultCameraSeconds : 0;
     auto start = Clock::now();
     cv::Mat picture, grey;
@@ -233,30 +263,8 @@ bool collectViews(Source* source, const Options& options, Collected* collected, 
         }
     }
     if (!error->empty()) return false;
-    if (video) reportCollection(collected->views, "read " + std::to_string(collected->pictures) + " pictures");
+    reportCollection(collected->views, "read " + std::to_string(collected->pictures) + " pictures");
     return true;
-}
-
-// Median focal length of the kept views' Tsai calibrations (corners from the
-// picture's centre, integer halving, as the viewer measures them); 0 when
-// none succeeds. The Tsai calibration keeps private storage: main thread only.
-double tsaiFocalGuess(const ViewCollection& views) {
-    int n = views.pattern.area();
-    if (n > kMaxBoardCorners) return 0;
-    std::vector<double> worldX(n), worldY(n), imageX(n), imageY(n), focals;
-    for (const CalibrationView& v : views.views) {
-        for (int k = 0; k < n; ++k) {
-            worldX[k] = k % views.pattern.width, worldY[k] = k / views.pattern.width;
-            imageX[k] = v.corners[k].x - views.picture.width / 2;
-            imageY[k] = v.corners[k].y - views.picture.height / 2;
-        }
-        double f = 0, T[3], R[9];
-        if (tsaiCalibration2D(n, worldX.data(), worldY.data(), imageX.data(), imageY.data(), &f, T, R) && f > 0)
-            focals.push_back(f);
-    }
-    if (focals.empty()) return 0;
-    std::nth_element(focals.begin(), focals.begin() + focals.size() / 2, focals.end());
-    return focals[focals.size() / 2];
 }
 
 void printReport(const LensCalibration& lens, const Collected& collected) {
@@ -313,9 +321,8 @@ int run(const Options& options) {
         return fail("only " + std::to_string(kept) + " usable views of the board in " +
                     std::to_string(collected.pictures) + " pictures; a calibration needs at least " +
                     std::to_string(kMinCalibrationViews));
-    LensGuess guess{tsaiFocalGuess(collected.views)};
     LensCalibration lens;
-    if (!calibrateLens(collected.views, guess.f > 0 ? &guess : nullptr, &lens, &error)) return fail(error);
+    if (!calibrateLens(collected.views, &lens, &error)) return fail(error);
     printReport(lens, collected);
     lens.camera.calibrationTime = localTime();
     if (!writeCameraFile(options.output, lens.camera, &error)) return fail(error);

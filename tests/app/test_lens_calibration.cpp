@@ -73,9 +73,12 @@ std::vector<std::vector<cv::Point2f>> sweep(const TrueLens& lens, int frames, do
 
 // A picture of the board through a homography (no lens), rendered at twice
 // the size and shrunk, then blurred by sigma px; corners are where the
-// homography puts the inner corners.
+// homography puts the inner corners. The outer squares are outerSquare of a
+// square wide (printed boards often cut them short), then comes white paper
+// or, with a cut, a dark table.
 constexpr int kSquarePixels = 16;
-cv::Mat renderBoard(const cv::Matx33d& boardToPicture, double sigma, std::vector<cv::Point2f>* corners) {
+cv::Mat renderBoard(const cv::Matx33d& boardToPicture, double sigma, std::vector<cv::Point2f>* corners,
+                    double outerSquare = 1.0) {
     int columns = kPattern.width + 1, rows = kPattern.height + 1, margin = kSquarePixels;
     cv::Mat texture(rows * kSquarePixels + 2 * margin, columns * kSquarePixels + 2 * margin, CV_8UC1,
                     cv::Scalar(230));
@@ -84,6 +87,13 @@ cv::Mat renderBoard(const cv::Matx33d& boardToPicture, double sigma, std::vector
             if ((i + j) % 2 == 0)
                 texture(cv::Rect(margin + j * kSquarePixels, margin + i * kSquarePixels, kSquarePixels, kSquarePixels))
                     .setTo(25);
+    if (outerSquare < 1.0) {
+        int cut = margin + static_cast<int>(std::lround((1.0 - outerSquare) * kSquarePixels));
+        cv::Mat table(texture.size(), CV_8UC1, cv::Scalar(70));
+        cv::Rect kept(cut, cut, texture.cols - 2 * cut, texture.rows - 2 * cut);
+        texture(kept).copyTo(table(kept));
+        texture = table;
+    }
     // Texture pixel of board point (x, y) in squares from the first inner corner.
     cv::Matx33d boardToTexture(kSquarePixels, 0, margin + kSquarePixels - 0.5, 0, kSquarePixels,
                                margin + kSquarePixels - 0.5, 0, 0, 1);
@@ -122,12 +132,14 @@ TEST(ViewSelection, RejectsNearDuplicatesAndMalformedViews) {
     EXPECT_TRUE(offerView(&views, seeBoard(lens, 320, 240, 0.5, 30, 225), cv::Mat(), 2, &verdict));
     EXPECT_EQ(views.views.size(), 2u);
 
-    std::vector<cv::Point2f> shortOne(corners.begin(), corners.end() - 1), outside = corners;
+    std::vector<cv::Point2f> shortOne(corners.begin(), corners.end() - 1), outside = corners, nan = corners;
     outside[5].x = kPicture.width + 3;
-    EXPECT_FALSE(offerView(&views, shortOne, cv::Mat(), 3, &verdict));
-    EXPECT_EQ(verdict, ViewVerdict::kMalformed);
-    EXPECT_FALSE(offerView(&views, outside, cv::Mat(), 4, &verdict));
-    EXPECT_EQ(verdict, ViewVerdict::kMalformed);
+    nan[7].y = NAN;
+    std::vector<cv::Point2f> onePoint(corners.size(), cv::Point2f(100, 100));
+    for (const std::vector<cv::Point2f>* bad : {&shortOne, &outside, &nan, &onePoint}) {
+        EXPECT_FALSE(offerView(&views, *bad, cv::Mat(), 3, &verdict));
+        EXPECT_EQ(verdict, ViewVerdict::kMalformed);
+    }
     EXPECT_EQ(views.views.size(), 2u);
     EXPECT_EQ(views.changes, 2);
 }
@@ -137,7 +149,8 @@ TEST(ViewSelection, AFullCollectionTradesRepeatsForNewPartsOfThePicture) {
     ViewCollection views;
     initViewCollection(&views, kPicture, kPattern, 6);
     // Six views near the middle, tilted different ways.
-    for (int k = 0; k < 6; ++k) EXPECT_TRUE(offerView(&views, seeBoard(lens, 320, 240, 0.35, 25, 60 * k), cv::Mat(), k));
+    for (int k = 0; k < 6; ++k)
+        EXPECT_TRUE(offerView(&views, seeBoard(lens, 320, 240, 0.35, 25, 60 * k), cv::Mat(), k));
     double middleOnly = pictureCoverage(views);
     // Another middle view adds nothing; the corners of the picture do.
     ViewVerdict verdict;
@@ -172,8 +185,9 @@ TEST(ViewSelection, KeepsASpreadOfASweepAndLeavesTheRest) {
         for (size_t b = a + 1; b < views.views.size(); ++b) {
             const CalibrationView &p = views.views[a], &q = views.views[b];
             double place = std::hypot(p.centre.x - q.centre.x, p.centre.y - q.centre.y);
-            double tilt = std::hypot(p.tiltDegrees * std::cos(p.tiltDirection) - q.tiltDegrees * std::cos(q.tiltDirection),
-                                     p.tiltDegrees * std::sin(p.tiltDirection) - q.tiltDegrees * std::sin(q.tiltDirection));
+            cv::Point2d tiltP(p.tiltDegrees * std::cos(p.tiltDirection), p.tiltDegrees * std::sin(p.tiltDirection));
+            cv::Point2d tiltQ(q.tiltDegrees * std::cos(q.tiltDirection), q.tiltDegrees * std::sin(q.tiltDirection));
+            double tilt = cv::norm(tiltP - tiltQ);
             EXPECT_TRUE(place > 0.03 || tilt > 3) << a << " " << b;
         }
 }
@@ -207,6 +221,33 @@ TEST(ViewSelection, SharpnessFollowsBlurAndDecidesBetweenRepeats) {
     EXPECT_EQ(views.views[0].source, 3);
 }
 
+TEST(ViewSelection, RefinedCornersStayOffTheEdgeOfABoardWithShortOuterSquares) {
+    // Squares of 24 px, the outer ones cut to 9.6 px, then a dark table: the
+    // OpenCV sample's 11 px half-window reaches the table's edge from the
+    // outer corners.
+    std::vector<cv::Point2f> truth;
+    cv::Mat grey = renderBoard(cv::Matx33d(24, 1, 150, -0.5, 23.5, 110, 0.0002, 0.0001, 1), 0.8, &truth, 0.4);
+    std::mt19937 rng(2);
+    std::uniform_real_distribution<float> shift(-1.0f, 1.0f);
+    std::vector<cv::Point2f> found = truth, wide;
+    for (cv::Point2f& p : found) p += cv::Point2f(shift(rng), shift(rng));
+    wide = found;
+    ASSERT_TRUE(refineBoardCorners(grey, kPattern, &found));
+    cv::cornerSubPix(grey, wide, cv::Size(11, 11), cv::Size(-1, -1),
+                     cv::TermCriteria(cv::TermCriteria::EPS + cv::TermCriteria::COUNT, 30, 0.0001));
+    double worst = 0, worstWide = 0;
+    for (size_t k = 0; k < truth.size(); ++k) {
+        worst = std::max(worst, cv::norm(found[k] - truth[k]));
+        worstWide = std::max(worstWide, cv::norm(wide[k] - truth[k]));
+    }
+    EXPECT_LT(worst, 0.25);
+    EXPECT_GT(worstWide, 1.0);
+
+    std::vector<cv::Point2f> partial(truth.begin(), truth.begin() + 10);
+    EXPECT_FALSE(refineBoardCorners(grey, kPattern, &partial));
+    EXPECT_EQ(partial.size(), 10u);
+}
+
 TEST(LensCalibration, RecoversTheLensFromASweepsChosenViews) {
     TrueLens lens;
     ViewCollection views;
@@ -215,7 +256,7 @@ TEST(LensCalibration, RecoversTheLensFromASweepsChosenViews) {
     for (const std::vector<cv::Point2f>& corners : sweep(lens, 300, 0.1, 5)) offerView(&views, corners, cv::Mat(), k++);
     LensCalibration result;
     std::string error;
-    ASSERT_TRUE(calibrateLens(views, nullptr, &result, &error)) << error;
+    ASSERT_TRUE(calibrateLens(views, &result, &error)) << error;
     const CameraModel& c = result.camera;
     EXPECT_NEAR(c.fx, lens.f, 0.003 * lens.f);
     EXPECT_NEAR(c.fy, lens.f, 0.003 * lens.f);
@@ -251,7 +292,7 @@ TEST(LensCalibration, DropsAViewWhoseErrorStandsOut) {
     for (cv::Point2f& p : views[4]) p += cv::Point2f(bad(rng), bad(rng));
     LensCalibration result;
     std::string error;
-    ASSERT_TRUE(calibrateLens(views, kPattern, kPicture, nullptr, &result, &error)) << error;
+    ASSERT_TRUE(calibrateLens(views, kPattern, kPicture, &result, &error)) << error;
     ASSERT_EQ(result.kept.size(), 12u);
     EXPECT_FALSE(result.kept[4]);
     EXPECT_EQ(result.keptCount, 11);
@@ -269,13 +310,13 @@ TEST(LensCalibration, RefusesTooFewViewsAndDistrustsWeakCalibrations) {
     views.push_back(std::vector<cv::Point2f>(10, cv::Point2f(5, 5)));  // not the whole pattern
     LensCalibration result;
     std::string error;
-    EXPECT_FALSE(calibrateLens(views, kPattern, kPicture, nullptr, &result, &error));
+    EXPECT_FALSE(calibrateLens(views, kPattern, kPicture, &result, &error));
     EXPECT_NE(error.find("4 usable views"), std::string::npos) << error;
 
     // Six views: a lens, but not one to trust.
     views.pop_back();
     for (int k = 0; k < 2; ++k) views.push_back(seeBoard(lens, 200 + 240 * k, 150, 0.4, 35, 45 + 90 * k, 0.1, &rng));
-    ASSERT_TRUE(calibrateLens(views, kPattern, kPicture, nullptr, &result, &error)) << error;
+    ASSERT_TRUE(calibrateLens(views, kPattern, kPicture, &result, &error)) << error;
     std::string why;
     EXPECT_FALSE(calibrationTrustworthy(result, &why));
     EXPECT_NE(why.find("views"), std::string::npos) << why;
@@ -285,7 +326,7 @@ TEST(LensCalibration, RefusesTooFewViewsAndDistrustsWeakCalibrations) {
     ViewCollection collection;
     initViewCollection(&collection, kPicture, kPattern, kDefaultCalibrationViews);
     for (size_t k = 0; k < rough.size(); ++k) offerView(&collection, rough[k], cv::Mat(), static_cast<long>(k));
-    ASSERT_TRUE(calibrateLens(collection, nullptr, &result, &error)) << error;
+    ASSERT_TRUE(calibrateLens(collection, &result, &error)) << error;
     EXPECT_FALSE(calibrationTrustworthy(result, &why));
     EXPECT_NE(why.find("RMS"), std::string::npos) << why;
 }
@@ -317,11 +358,11 @@ TEST(LensCalibration, WorkerThreadsGiveTheSameLens) {
     for (size_t k = 0; k < frames.size(); ++k) offerView(&views, frames[k], cv::Mat(), static_cast<long>(k));
     LensCalibration here, there[2];
     std::string error, errors[2];
-    ASSERT_TRUE(calibrateLens(views, nullptr, &here, &error)) << error;
+    ASSERT_TRUE(calibrateLens(views, &here, &error)) << error;
     bool ok[2] = {false, false};
     std::thread workers[2];
     for (int t = 0; t < 2; ++t)
-        workers[t] = std::thread([&, t] { ok[t] = calibrateLens(views, nullptr, &there[t], &errors[t]); });
+        workers[t] = std::thread([&, t] { ok[t] = calibrateLens(views, &there[t], &errors[t]); });
     for (std::thread& w : workers) w.join();
     for (int t = 0; t < 2; ++t) {
         ASSERT_TRUE(ok[t]) << errors[t];
