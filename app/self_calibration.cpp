@@ -134,8 +134,11 @@ void startSelfCalibration(cv::Size picture, cv::Size pattern, SelfCalibrationWor
 void offerBoardView(const cv::Mat& frame, const cv::Point2f* corners, int count, long frameIndex) {
     if (!self.running || self.handedBack || self.haveTrusted) return;
     cv::cvtColor(frame, self.grey, cv::COLOR_BGR2GRAY);
+    // The tracking's corners are good enough for a pose; a lens wants them
+    // refined with a window that stays inside the board's outer squares.
     std::vector<cv::Point2f> view(corners, corners + count);
-    if (offerView(&self.views, view, self.grey, frameIndex) && attemptDue()) attemptCalibration();
+    if (refineBoardCorners(self.grey, self.views.pattern, &view)) offerView(&self.views, view, self.grey, frameIndex);
+    if (attemptDue()) attemptCalibration();
 }
 
 bool takeTrustedLens(CameraModel* model, long* framesWhileComputing) {

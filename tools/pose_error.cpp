@@ -21,8 +21,10 @@
 // With --camera FILE the registration is measured in the picture undistorted
 // with FILE, as a viewer undistorting the video shows it: the true point's
 // pixel, undistorted with FILE's lens and placed by FILE's pinhole camera,
-// against the overlay; only frames whose logged lens (f, fy, cx, cy) is
-// FILE's within 1e-6 count (a self-calibrating run, from its switch on).
+// against the overlay, for the corners inside the camera's picture (the
+// undistorted picture shows nothing else); only frames whose logged lens
+// (f, fy, cx, cy) is FILE's within 1e-6 count (a self-calibrating run, from
+// its switch on).
 //
 // Columns are found by name. Files without fy, cx, cy (and the truth's
 // k1 k2 p1 p2 k3) mean fy = f, the principal point (width/2, height/2) with
@@ -420,6 +422,9 @@ double registrationDistance(const Setting& s, const Pose& estimate, const Pose& 
     if (placed == kPastFold) return NAN;
     if (!s.undistorted)
         return std::hypot(xe - xt + (estimate.lens.cx - truth.lens.cx), ye - yt + (estimate.lens.cy - truth.lens.cy));
+    // The undistorted picture shows only what the camera's picture holds.
+    double column = xt + truth.lens.cx, row = yt + truth.lens.cy;
+    if (column < -0.5 || row < -0.5 || column > s.width - 0.5 || row > s.height - 0.5) return NAN;
     const CameraModel& d = s.display;
     double x, y;
     if (!undistortNormalised(d, (xt + truth.lens.cx - d.cx) / d.fx, (yt + truth.lens.cy - d.cy) / d.fy, &x, &y))
@@ -631,7 +636,8 @@ void printTable(const Report& r) {
         std::printf("in the picture undistorted with %s: %ld frames with its lens, from frame %ld\n",
                     r.cameraPath.c_str(), r.measuredFrames, r.firstMeasured);
     if (r.pointsLeftOut > 0)
-        std::printf("%ld corner places left out: past the fold of a lens, far outside the picture\n", r.pointsLeftOut);
+        std::printf("%ld corner places left out: past the fold of a lens, far outside the picture%s\n",
+                    r.pointsLeftOut, r.cameraPath.empty() ? "" : ", or outside the picture undistorted");
     std::printf("\n%-30s %10s %10s\n", "error per frame", "median", "95th pct");
     for (int f = 0; f < kFigureCount; ++f)
         std::printf("%-30s %10.3f %10.3f\n", kFigureLabels[f], r.summary.median[f], r.summary.p95[f]);
