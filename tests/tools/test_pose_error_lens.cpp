@@ -164,8 +164,11 @@ TEST_F(PoseErrorLens, UndistortingWithAPinholeFileMeasuresThePictureItself) {
     std::string camera = dir + "/pinhole.yml";
     write(camera, cameraFileText(640, 480, kF, pinhole));
     ToolOutput undistorted = run("--camera " + camera), picture = run("");
-    for (const char* name : {"board_mean_px_median", "board_max_px_p95", "buildings_max_px_p95"})
+    // The board is in the picture; building corners outside it, which the
+    // undistorted picture cannot show, are left out with --camera only.
+    for (const char* name : {"board_mean_px_median", "board_max_px_p95"})
         EXPECT_NEAR(figure(undistorted, name), figure(picture, name), 1e-7) << name;
+    EXPECT_LE(figure(undistorted, "buildings_max_px_p95"), figure(picture, "buildings_max_px_p95"));
 }
 
 // A self-calibrating run: frames 0-2 with the start-up lens, from frame 3 on
