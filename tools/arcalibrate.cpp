@@ -206,6 +206,20 @@ bool findBoard(const cv::Mat& grey, cv::Size pattern, bool video, std::vector<cv
     return refineBoardCorners(grey, pattern, corners);
 }
 
+// The detector also finds a board inside a larger one (8 x 6 corners of a
+// 9 x 6 board, a column short): a calibration from such views would still
+// work, but the user has the board size wrong for the viewer too. Checked on
+// the first board found; the larger pattern found, or none.
+cv::Size largerBoardFound(const cv::Mat& grey, cv::Size pattern, bool video) {
+    const cv::Size larger[] = {{pattern.width + 1, pattern.height}, {pattern.width, pattern.height + 1}};
+    std::vector<cv::Point2f> corners;
+    for (cv::Size candidate : larger)
+        if (candidate.width != candidate.height && candidate.area() <= kMaxBoardCorners &&
+            findBoard(grey, candidate, video, &corners))
+            return candidate;
+    return cv::Size();
+}
+
 bool collectionComplete(const ViewCollection& views) {
     return static_cast<int>(views.views.size()) == views.capacity && pictureCoverage(views) >= kWantedCoverage &&
            tiltsCovered(views) >= kWantedTilts;
@@ -247,6 +261,16 @@ bool collectViews(Source* source, const Options& options, Collected* collected, 
         if (picture.channels() == 1) grey = picture;
         else cv::cvtColor(picture, grey, picture.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
         bool found = findBoard(grey, pattern, video, &corners);
+        if (found && collected->boards == 0) {
+            cv::Size larger = largerBoardFound(grey, pattern, video);
+            if (!larger.empty()) {
+                *error = label + ": the board has more inner corners than " + std::to_string(pattern.width) + "x" +
+                         std::to_string(pattern.height) + "; it looks like " + std::to_string(larger.width) + "x" +
+                         std::to_string(larger.height) + " (give --board " + std::to_string(larger.width) + "x" +
+                         std::to_string(larger.height) + ")";
+                return false;
+            }
+        }
         ViewVerdict verdict = ViewVerdict::kMalformed;
         if (found) ++collected->boards, offerView(&collected->views, corners, grey, collected->pictures - 1, &verdict);
         bool changed = found && (verdict == ViewVerdict::kAdded || verdict == ViewVerdict::kReplaced);

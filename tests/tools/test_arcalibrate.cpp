@@ -234,6 +234,13 @@ TEST_F(Arcalibrate, FailsCleanlyWithoutEnoughBoards) {
     EXPECT_EQ(lastLine(r.err),
               "arcalibrate: only 3 usable views of the board in 3 pictures; a calibration needs at least 5");
     EXPECT_FALSE(fs::exists(path("camera.yml")));
+
+    // The photographs' 9 x 6 board with the default 8 x 6: the board size is
+    // wrong, whatever a calibration from its 8 x 6 part would give.
+    r = run(joined(photographs("left")) + " -o " + path("camera.yml"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(lastLine(r.err).find("it looks like 9x6 (give --board 9x6)"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(path("camera.yml")));
 }
 
 TEST_F(Arcalibrate, FailsCleanlyOnUnreadableSourcesAndUnwritableOutputs) {
