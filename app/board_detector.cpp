@@ -69,6 +69,15 @@ struct Candidate {
     int quads;
 };
 
+// An 8-bit picture of the given size in a store that only ever grows:
+// fresh memory costs more here than the work done on it, and the regions
+// searched change size from frame to frame.
+cv::Mat workPicture(cv::Mat* store, cv::Size size) {
+    size_t bytes = static_cast<size_t>(size.area());
+    if (store->total() < bytes) store->create(1, static_cast<int>(bytes), CV_8U);
+    return cv::Mat(size, CV_8U, store->data);
+}
+
 // Reduces grey to about scale times its size: exact 2 x 2 means while the
 // scale allows, then one bilinear step. The result is in d->search; a
 // reduced pixel x lies at (x + 0.5) f - 0.5 in grey, f per axis in *factor.
@@ -77,8 +86,9 @@ void reduceGrey(const cv::Mat& grey, double scale, BoardDetector* d, cv::Point2d
     double halvingFactor = 1.0;
     for (int i = 0; scale <= 0.5 && current.cols >= 4 && current.rows >= 4; ++i) {
         cv::Mat even = current(cv::Rect(0, 0, current.cols & ~1, current.rows & ~1));
-        cv::resize(even, d->half[i % 2], cv::Size(even.cols / 2, even.rows / 2), 0, 0, cv::INTER_AREA);
-        current = d->half[i % 2];
+        cv::Mat half = workPicture(&d->halves[i % 2], cv::Size(even.cols / 2, even.rows / 2));
+        cv::resize(even, half, half.size(), 0, 0, cv::INTER_AREA);
+        current = half;
         scale *= 2.0;
         halvingFactor *= 2.0;
     }
@@ -87,6 +97,7 @@ void reduceGrey(const cv::Mat& grey, double scale, BoardDetector* d, cv::Point2d
     if (size == current.size()) {
         d->search = current;
     } else {
+        d->search = workPicture(&d->reduced, size);
         cv::resize(current, d->search, size, 0, 0, cv::INTER_LINEAR);
     }
     *factor = cv::Point2d(halvingFactor * current.cols / size.width, halvingFactor * current.rows / size.height);
@@ -96,11 +107,12 @@ void reduceGrey(const cv::Mat& grey, double scale, BoardDetector* d, cv::Point2d
 // threshold after white is dilated once, so that dark squares touching at a
 // corner come apart, as the library detector's own passes see them.
 void findDarkBlobs(const cv::Mat& grey, BoardDetector* d) {
-    cv::threshold(grey, d->binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-    cv::dilate(d->binary, d->binary, cv::Mat());
+    cv::Mat binary = workPicture(&d->binary, grey.size());
+    cv::threshold(grey, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    cv::dilate(binary, binary, cv::Mat());
     // A white frame closes the blobs cut by the picture's edge.
-    cv::rectangle(d->binary, cv::Point(0, 0), cv::Point(d->binary.cols - 1, d->binary.rows - 1), cv::Scalar(255), 3);
-    cv::findContours(d->binary, d->contours, d->hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
+    cv::rectangle(binary, cv::Point(0, 0), cv::Point(binary.cols - 1, binary.rows - 1), cv::Scalar(255), 3);
+    cv::findContours(binary, d->contours, d->hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
 }
 
 bool isDarkBlob(const BoardDetector& d, size_t i, int minBoxArea) {
@@ -198,9 +210,10 @@ Candidate describeCluster(const std::vector<Quad>& quads, const std::vector<int>
 // the likeliest first: those holding about as many quads as the board has
 // dark squares, then the larger, then by position.
 std::vector<Candidate> scanForBoards(const cv::Mat& bgr, BoardDetector* d) {
-    cv::cvtColor(bgr, d->grey, cv::COLOR_BGR2GRAY);
+    cv::Mat grey = workPicture(&d->greyFrame, bgr.size());
+    cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
     cv::Point2d factor;
-    reduceGrey(d->grey, std::min(1.0, std::sqrt(kScanPixels / static_cast<double>(d->grey.total()))), d, &factor);
+    reduceGrey(grey, std::min(1.0, std::sqrt(kScanPixels / static_cast<double>(grey.total()))), d, &factor);
     std::vector<Quad> quads;
     std::vector<Candidate> candidates;
     if (!findScanQuads(d, &quads)) return candidates;
@@ -263,16 +276,18 @@ bool searchRegion(const cv::Mat& bgr, const cv::Rect& region, double squarePx, B
                   std::vector<cv::Point2f>* corners) {
     if (region.width < 2 * kEdgePadPx || region.height < 2 * kEdgePadPx || squarePx <= 0) return false;
     double scale = std::min({1.0, kTargetSquarePx / squarePx, std::sqrt(kMaxSearchPixels / region.area())});
-    cv::cvtColor(bgr(region), d->greyRegion, cv::COLOR_BGR2GRAY);
+    cv::Mat greyRegion = workPicture(&d->greyRegion, region.size());
+    cv::cvtColor(bgr(region), greyRegion, cv::COLOR_BGR2GRAY);
     cv::Point2d factor;
-    reduceGrey(d->greyRegion, scale, d, &factor);
+    reduceGrey(greyRegion, scale, d, &factor);
     findDarkBlobs(d->search, d);
     if (countDarkBlobs(*d, kLibraryMinQuadBoxArea) > kMaxSearchBlobs) return false;
     int left = region.x == 0 ? kEdgePadPx : 0, top = region.y == 0 ? kEdgePadPx : 0;
     int right = region.br().x == bgr.cols ? kEdgePadPx : 0, bottom = region.br().y == bgr.rows ? kEdgePadPx : 0;
-    cv::copyMakeBorder(d->search, d->padded, top, bottom, left, right, cv::BORDER_REPLICATE);
+    cv::Mat padded = workPicture(&d->padded, cv::Size(d->search.cols + left + right, d->search.rows + top + bottom));
+    cv::copyMakeBorder(d->search, padded, top, bottom, left, right, cv::BORDER_REPLICATE);
     d->found.clear();
-    if (!cv::findChessboardCorners(d->padded, d->patternSize, d->found, 0)) return false;
+    if (!cv::findChessboardCorners(padded, d->patternSize, d->found, 0)) return false;
     for (cv::Point2f& p : d->found) {
         p.x = static_cast<float>((p.x - left + 0.5) * factor.x - 0.5);
         p.y = static_cast<float>((p.y - top + 0.5) * factor.y - 0.5);
@@ -281,16 +296,17 @@ bool searchRegion(const cv::Mat& bgr, const cv::Rect& region, double squarePx, B
     for (cv::Point2f& p : *corners) p += cv::Point2f(static_cast<float>(region.x), static_cast<float>(region.y));
     if (nearFrameEdge(*corners, bgr.size())) return false;
     if (factor.x != 1.0 || factor.y != 1.0) {
-        cv::cornerSubPix(d->greyRegion, d->found, kRefineHalfWindow, cv::Size(-1, -1), kRefineCriteria);
+        cv::cornerSubPix(greyRegion, d->found, kRefineHalfWindow, cv::Size(-1, -1), kRefineCriteria);
         corners->assign(d->found.begin(), d->found.end());
         for (cv::Point2f& p : *corners) p += cv::Point2f(static_cast<float>(region.x), static_cast<float>(region.y));
     }
     return true;
 }
 
-// Near the previous frame's board when there was one, else in the scan's
-// candidate chosen by how long the board has been lost, so that successive
-// frames try every candidate of a cluttered scene in turn.
+// Near the previous frame's board when there was one, else in one of the
+// scan's candidates: the n-th frame of a stretch without the board tries the
+// n-th likeliest (cyclically), so that a cluttered scene's candidates all get
+// their turn while each frame pays for one search only.
 bool searchFrame(const cv::Mat& bgr, BoardDetector* d, std::vector<cv::Point2f>* corners) {
     if (!d->lastCorners.empty()) {
         double square = squareSize(d->lastCorners, d->patternSize);
@@ -298,7 +314,8 @@ bool searchFrame(const cv::Mat& bgr, BoardDetector* d, std::vector<cv::Point2f>*
     }
     std::vector<Candidate> candidates = scanForBoards(bgr, d);
     if (candidates.empty()) return false;
-    const Candidate& chosen = candidates[d->framesLost % candidates.size()];
+    size_t turn = d->framesLost > 0 ? static_cast<size_t>(d->framesLost - 1) : 0;
+    const Candidate& chosen = candidates[turn % candidates.size()];
     return searchRegion(bgr, chosen.region, chosen.squarePx, d, corners);
 }
 

@@ -36,8 +36,10 @@
 struct BoardDetector {
     cv::Size patternSize;                  // inner corners per row, per column
     std::vector<cv::Point2f> lastCorners;  // latest frame's corners; empty when it had no board
-    int framesLost;                        // consecutive frames without the board
-    cv::Mat grey, greyRegion, half[2], search, padded, binary;  // work images
+    int framesLost = 0;                    // consecutive frames without the board
+    // Work pictures, reused from frame to frame (see workPicture in the .cpp).
+    cv::Mat greyFrame, greyRegion, halves[2], reduced, binary, padded;
+    cv::Mat search;  // the picture being searched: a view of one of the above
     std::vector<std::vector<cv::Point>> contours;
     std::vector<cv::Vec4i> hierarchy;
     std::vector<cv::Point2f> found;
