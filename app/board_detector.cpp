@@ -20,8 +20,9 @@ constexpr double kTargetSquarePx = 16.0;
 // costs at most a few milliseconds whatever the picture shows.
 constexpr double kMaxSearchPixels = 60000.0;
 constexpr int kMaxSearchBlobs = 150;
-// The whole-frame scan for a lost board: picture size and blob budget.
-constexpr double kScanPixels = 76800.0;  // 320 x 240
+// The whole-frame scan for a lost board: picture size (it finds squares of
+// about 1/75 of the picture's height and up) and blob budget.
+constexpr double kScanPixels = 153600.0;  // 480 x 320
 constexpr int kMaxScanBlobs = 1500;
 constexpr int kMaxScanQuads = 400;
 constexpr int kMaxQuadContourPoints = 200;
@@ -254,7 +255,8 @@ double squareSize(const std::vector<cv::Point2f>& corners, cv::Size pattern) {
 cv::Rect grownBox(const std::vector<cv::Point2f>& corners, double squarePx, double squares, cv::Size frame) {
     cv::Rect2f box = cv::boundingRect(corners);
     double margin = squares * squarePx;
-    cv::Rect region(cv::Point(static_cast<int>(std::floor(box.x - margin)), static_cast<int>(std::floor(box.y - margin))),
+    cv::Rect region(cv::Point(static_cast<int>(std::floor(box.x - margin)),
+                              static_cast<int>(std::floor(box.y - margin))),
                     cv::Point(static_cast<int>(std::ceil(box.br().x + margin)),
                               static_cast<int>(std::ceil(box.br().y + margin))));
     return region & cv::Rect(cv::Point(0, 0), frame);

@@ -16,11 +16,12 @@
 //
 // Limits: one global threshold per search (no adaptive thresholding, whose
 // dozens of extra passes are what makes a failed search slow); a board is
-// acquired when its squares are at least about 5 px in the whole-frame scan
-// (kScanPixels, so about 1/50 of the frame's height), and tracked while it
-// moves less than kTrackMarginSquares squares between frames (else it is lost
-// for one frame); a frame whose scan holds more than kMaxScanBlobs dark blobs
-// is not scanned. Not thread-safe: one detector per video.
+// acquired when its squares are at least about 1/75 of the frame's height
+// (the library's whole-frame search goes down to about 8 px), and tracked
+// while it moves less than 3 squares between frames (else it is lost for one
+// frame); a scan that meets more than 1500 dark blobs or 400 dark quads
+// (foliage, noise, a tiled floor) gives up. Not thread-safe: one detector per
+// video.
 //
 // Usage:
 //     BoardDetector detector;  initBoardDetector(cv::Size(8, 6), &detector);
