@@ -20,8 +20,8 @@ constexpr double kTargetSquarePx = 16.0;
 // costs at most a few milliseconds whatever the picture shows.
 constexpr double kMaxSearchPixels = 60000.0;
 constexpr int kMaxSearchBlobs = 150;
-// The whole-frame scan for a lost board: picture size (it finds squares of
-// about 1/75 of the picture's height and up) and blob budget.
+// The whole-frame scan for a lost board: picture size (boards are found from
+// squares of about 1/75 of the picture's height) and blob budget.
 constexpr double kScanPixels = 153600.0;  // 480 x 320
 constexpr int kMaxScanBlobs = 1500;
 constexpr int kMaxScanQuads = 400;

@@ -5,23 +5,24 @@
 // board is missing or partly covered: it binarizes the picture dozens of
 // times, and its quad grouping grows with the square of the dark blobs it
 // meets. Here it only ever sees a small picture: the region where the board
-// was in the previous frame, or, once the board is lost, the most board-like
-// cluster of dark quadrilaterals found in a reduced copy of the whole frame.
-// That picture is scaled so that a square is about kTargetSquarePx wide, holds
-// at most kMaxSearchPixels, and is searched only when it shows at most
-// kMaxSearchBlobs dark blobs; a frame gets exactly one such search. Corners
-// found on a reduced copy are refined on the full-resolution picture with the
-// library detector's own sub-pixel settings; the corner order is the
-// library's (row by row, the last row below the first in stored rows).
+// was in the previous frame or, once the board is lost, a board-like cluster
+// of dark quadrilaterals found in a reduced copy of the whole frame (the
+// likeliest first; a cluttered scene's others in the following frames). That
+// picture is scaled so that a square is about 16 px wide, holds at most
+// 60,000 pixels and is searched only when it shows at most 150 dark blobs; a
+// frame gets exactly one such search. Corners found on a reduced copy are
+// refined on the full-resolution picture with the library detector's own
+// sub-pixel settings; the corner order is the library's (row by row, the last
+// row below the first in stored rows).
 //
 // Limits: one global threshold per search (no adaptive thresholding, whose
 // dozens of extra passes are what makes a failed search slow); a board is
-// acquired when its squares are at least about 1/75 of the frame's height
-// (the library's whole-frame search goes down to about 8 px), and tracked
-// while it moves less than 3 squares between frames (else it is lost for one
-// frame); a scan that meets more than 1500 dark blobs or 400 dark quads
-// (foliage, noise, a tiled floor) gives up. Not thread-safe: one detector per
-// video.
+// acquired when its squares are at least about 8 px or 1/75 of the frame's
+// height, whichever is larger (the library's whole-frame search goes down to
+// about 8 px at any size), and tracked while it moves less than 3 squares
+// between frames (else it is lost for one frame); a scan that meets more than
+// 1500 dark blobs or 400 dark quads (foliage, noise, a tiled floor) gives up.
+// Not thread-safe: one detector per video.
 //
 // Usage:
 //     BoardDetector detector;  initBoardDetector(cv::Size(8, 6), &detector);
