@@ -5,6 +5,7 @@
 
 #include <GL/gl.h>
 
+#include "board_detector.h"
 #include "corner_tracker.h"
 #include "lens.h"
 #include "lens_switch.h"
@@ -18,6 +19,13 @@ constexpr float kAxisLineWidth = 1.8f;
 constexpr float kUpAxisLength = 7.5f;  // board units
 constexpr int kMaxCalibrationPoints = 64;  // the calibrations' limit
 
+// The board search's memory of the previous frames: where the board was.
+// initChessWordCoords readies it for the board's pattern, so every video
+// (and every test in one process) starts from the same state.
+BoardDetector boardDetector;
+
+// A bounded search, so that no frame waits long for a board that is missing
+// or partly covered; see board_detector.h.
 bool detectBoard(const cv::Mat& frame, Chess* board) {
     // Reused between frames: the detector only resizes it.
     static std::vector<cv::Point2f> found = [] {
@@ -25,8 +33,7 @@ bool detectBoard(const cv::Mat& frame, Chess* board) {
         v.reserve(kMaxCorners);
         return v;
     }();
-    found.clear();
-    board->found = cv::findChessboardCorners(frame, board->patternSize, found, kBoardDetectorFlags);
+    board->found = detectBoardCorners(frame, &boardDetector, &found) ? 1 : 0;
     int count = static_cast<int>(found.size());
     board->cornerCount = count < kMaxCorners ? count : kMaxCorners;
     for (int k = 0; k < board->cornerCount; ++k) board->corners[k] = found[k];
@@ -190,6 +197,7 @@ int initChessWordCoords(Chess* board) {
             board->worldX[k] = j * board->squareSize + board->originX;
             board->worldY[k] = i * board->squareSize + board->originY;
         }
+    initBoardDetector(board->patternSize, &boardDetector);
     return 0;
 }
 

@@ -19,18 +19,21 @@
 
 #include <opencv2/calib3d.hpp>
 
-// Adaptive thresholding, plus the detector's quick pre-check, which rejects a
-// frame without a board in a few milliseconds instead of a full search.
+// The library's full-resolution search as the viewer first ran it on every
+// frame (adaptive thresholding plus the quick pre-check), now the reference
+// that tests and benchmarks compare the bounded board search with.
 constexpr int kBoardDetectorFlags = cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_FAST_CHECK;
 
 // The optional steps the options ask for: --track, --refine, --smooth.
 void chooseTrackingSteps(const ViewerOptions& options);
 
 // worldX[k] = j.squareSize + originX, worldY[k] = i.squareSize + originY for
-// corner k = i.width + j. Always returns 0.
+// corner k = i.width + j; readies the board search for the pattern, with no
+// memory of earlier frames. Always returns 0.
 int initChessWordCoords(Chess* chess);
 
-// Idle stage: finds the board in movie.frame; when found, calibrates the
+// Idle stage: finds the board in movie.frame (board_detector.h: a bounded
+// search near where it was in the previous frame); when found, calibrates the
 // camera (fully on the first sighting, pose only afterwards) and rebuilds its
 // matrices. A failed calibration changes nothing.
 void trackBoard();

@@ -2,12 +2,13 @@
 // in an offscreen GL context (Mesa's software renderer), and what the board
 // detector costs on frames without a board.
 //
-// First, per-stage milliseconds (read, normalise, detect, calibrate,
-// convert, draw + glFinish) and the whole loop's frames per second.
-// Then the detector milliseconds per frame with adaptive thresholding alone
-// and with the quick pre-check, on plain, noisy and textured frames and on
-// the sample video with the board painted out, plus how many of the sample
-// video's boards each setting finds.
+// First, per-stage milliseconds (read, normalise, detect with the viewer's
+// bounded search, calibrate, convert, draw + glFinish) and the whole loop's
+// frames per second. Then the library's full-resolution detector in
+// milliseconds per frame with adaptive thresholding alone and with the quick
+// pre-check, on plain, noisy and textured frames and on the sample video with
+// the board painted out, plus how many of the sample video's boards each
+// setting finds (bench/detector_bench.cpp compares the two searches).
 //
 // Usage: build/bin/viewer_bench [build/bin/board.avi build/bin/board_truth.csv]
 #include <algorithm>
@@ -26,6 +27,7 @@
 #include <opencv2/photo.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "board_detector.h"
 #include "frame.h"
 #include "offscreen_gl.h"
 #include "startup.h"
@@ -83,6 +85,8 @@ void measureStages(const std::string& videoPath) {
 
     const char* names[] = {"read", "normalise", "detect", "calibrate", "convert", "draw+glFinish", "whole frame"};
     Samples stages[7];
+    BoardDetector detector;
+    initBoardDetector(chess.patternSize, &detector);
     cv::Mat raw;
     int frames = 0, found = 0;
     auto loopStart = Clock::now();
@@ -95,7 +99,7 @@ void measureStages(const std::string& videoPath) {
         stages[1].values.push_back(millisecondsSince(t));
         t = Clock::now();
         std::vector<cv::Point2f> corners;
-        bool boardFound = cv::findChessboardCorners(movie.frame, chess.patternSize, corners, kBoardDetectorFlags);
+        bool boardFound = detectBoardCorners(movie.frame, &detector, &corners);
         stages[2].values.push_back(millisecondsSince(t));
         t = Clock::now();
         if (boardFound) {
