@@ -15,10 +15,12 @@ namespace {
 
 // A search sees squares about this wide: the library detector finds every
 // board of the sample video from 14 px up, and its cost grows with the area.
-constexpr double kTargetSquarePx = 16.0;
+constexpr double kTargetSquarePx = 24.0;
 // At most this many pixels and dark blobs per search: a failed search then
-// costs at most a few milliseconds whatever the picture shows.
-constexpr double kMaxSearchPixels = 60000.0;
+// costs at most a few milliseconds whatever the picture shows. Real pictures
+// (blur, compression) need squares of 20 px and more: at 16 px the library
+// finds a webcam's board in one frame and misses it in the next.
+constexpr double kMaxSearchPixels = 150000.0;
 constexpr int kMaxSearchBlobs = 150;
 // The whole-frame scan for a lost board: picture size (boards are found from
 // squares of about 1/75 of the picture's height) and blob budget.
@@ -26,6 +28,15 @@ constexpr double kScanPixels = 153600.0;  // 480 x 320
 constexpr int kMaxScanBlobs = 1500;
 constexpr int kMaxScanQuads = 400;
 constexpr int kMaxQuadContourPoints = 200;
+// Lighting evened out over this many squares (the local mean's window), to
+// this grey.
+constexpr double kLightingWindowSquares = 3.0;
+constexpr double kEvenGrey = 128.0;
+// The local threshold of an unevenly lit scan: the mean of a block about an
+// eighth of the picture across, less a few grey levels.
+constexpr int kLocalBlocksAcross = 8;
+constexpr int kMinLocalBlockPx = 15;
+constexpr double kLocalOffset = 5.0;
 constexpr int kMinScanQuadBoxArea = 16;     // scan pixels; squares of 5 px and up
 constexpr int kLibraryMinQuadBoxArea = 25;  // the library ignores smaller dark blobs
 // Dilating white by one pixel shrinks every dark square by this much per side.
@@ -105,11 +116,17 @@ void reduceGrey(const cv::Mat& grey, double scale, BoardDetector* d, cv::Point2d
 }
 
 // Dark blobs are the holes of the picture binarized by one global (Otsu)
-// threshold after white is dilated once, so that dark squares touching at a
-// corner come apart, as the library detector's own passes see them.
-void findDarkBlobs(const cv::Mat& grey, BoardDetector* d) {
+// threshold, or, for a picture lit unevenly, by a local one, after white is
+// dilated once, so that dark squares touching at a corner come apart, as the
+// library detector's own passes see them.
+void findDarkBlobs(const cv::Mat& grey, bool local, BoardDetector* d) {
     cv::Mat binary = workPicture(&d->binary, grey.size());
-    cv::threshold(grey, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    if (local) {
+        int block = std::max(kMinLocalBlockPx, (std::min(grey.cols, grey.rows) / kLocalBlocksAcross) | 1);
+        cv::adaptiveThreshold(grey, binary, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY, block, kLocalOffset);
+    } else {
+        cv::threshold(grey, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    }
     cv::dilate(binary, binary, cv::Mat());
     // A white frame closes the blobs cut by the picture's edge.
     cv::rectangle(binary, cv::Point(0, 0), cv::Point(binary.cols - 1, binary.rows - 1), cv::Scalar(255), 3);
@@ -152,8 +169,8 @@ bool approximateQuad(const std::vector<cv::Point>& contour, Quad* quad) {
 
 // The dark quads of the scan picture; false when it holds too many blobs to
 // be worth scanning (foliage, noise, a tiled floor).
-bool findScanQuads(BoardDetector* d, std::vector<Quad>* quads) {
-    findDarkBlobs(d->search, d);
+bool findScanQuads(BoardDetector* d, bool local, std::vector<Quad>* quads) {
+    findDarkBlobs(d->search, local, d);
     if (countDarkBlobs(*d, kMinScanQuadBoxArea) > kMaxScanBlobs) return false;
     for (size_t i = 0; i < d->contours.size(); ++i) {
         if (!isDarkBlob(*d, i, kMinScanQuadBoxArea) || d->contours[i].size() > kMaxQuadContourPoints) continue;
@@ -217,7 +234,7 @@ std::vector<Candidate> scanForBoards(const cv::Mat& bgr, BoardDetector* d) {
     reduceGrey(grey, std::min(1.0, std::sqrt(kScanPixels / static_cast<double>(grey.total()))), d, &factor);
     std::vector<Quad> quads;
     std::vector<Candidate> candidates;
-    if (!findScanQuads(d, &quads)) return candidates;
+    if (!findScanQuads(d, d->framesLost % 2 == 1, &quads)) return candidates;
     std::vector<int> cluster = clusterQuads(quads);
     std::vector<int> members(quads.size(), 0);
     for (int root : cluster) ++members[root];
@@ -270,6 +287,20 @@ bool nearFrameEdge(const std::vector<cv::Point2f>& corners, cv::Size frame) {
     return false;
 }
 
+// The picture divided by its local mean over a few squares: a board under
+// uneven light (a lamp to one side, a shadow across it) comes out evenly
+// lit, and the library's single global threshold per pass then separates
+// its squares everywhere, which its adaptive mode would do at ten times the
+// cost.
+cv::Mat evenlyLit(const cv::Mat& grey, BoardDetector* d) {
+    int window = static_cast<int>(kLightingWindowSquares * kTargetSquarePx) | 1;
+    cv::Mat localMean = workPicture(&d->localMean, grey.size());
+    cv::Mat even = workPicture(&d->evenlyLit, grey.size());
+    cv::blur(grey, localMean, cv::Size(window, window));
+    cv::divide(grey, localMean, even, kEvenGrey);
+    return even;
+}
+
 // One bounded search of a frame region whose squares are about squarePx
 // wide, on the reduced copy (padded where the region meets the frame's edge).
 // Corners in frame pixels, refined on the full-resolution picture as the
@@ -282,12 +313,12 @@ bool searchRegion(const cv::Mat& bgr, const cv::Rect& region, double squarePx, B
     cv::cvtColor(bgr(region), greyRegion, cv::COLOR_BGR2GRAY);
     cv::Point2d factor;
     reduceGrey(greyRegion, scale, d, &factor);
-    findDarkBlobs(d->search, d);
+    findDarkBlobs(d->search, false, d);
     if (countDarkBlobs(*d, kLibraryMinQuadBoxArea) > kMaxSearchBlobs) return false;
     int left = region.x == 0 ? kEdgePadPx : 0, top = region.y == 0 ? kEdgePadPx : 0;
     int right = region.br().x == bgr.cols ? kEdgePadPx : 0, bottom = region.br().y == bgr.rows ? kEdgePadPx : 0;
     cv::Mat padded = workPicture(&d->padded, cv::Size(d->search.cols + left + right, d->search.rows + top + bottom));
-    cv::copyMakeBorder(d->search, padded, top, bottom, left, right, cv::BORDER_REPLICATE);
+    cv::copyMakeBorder(evenlyLit(d->search, d), padded, top, bottom, left, right, cv::BORDER_REPLICATE);
     d->found.clear();
     if (!cv::findChessboardCorners(padded, d->patternSize, d->found, 0)) return false;
     for (cv::Point2f& p : d->found) {

@@ -7,16 +7,19 @@
 // meets. Here it only ever sees a small picture: the region where the board
 // was in the previous frame or, once the board is lost, a board-like cluster
 // of dark quadrilaterals found in a reduced copy of the whole frame (the
-// likeliest first; a cluttered scene's others in the following frames). That
-// picture is scaled so that a square is about 16 px wide, holds at most
-// 60,000 pixels and is searched only when it shows at most 150 dark blobs; a
-// frame gets exactly one such search. Corners found on a reduced copy are
+// likeliest first; a cluttered scene's others in the following frames; the
+// scan's threshold global and local by turns, for boards under uneven light).
+// That picture is scaled so that a square is about 24 px wide, holds at most
+// 150,000 pixels, has its lighting evened out over a few squares, and is
+// searched only when it shows at most 150 dark blobs; a frame gets exactly
+// one such search. Corners found on a reduced copy are
 // refined on the full-resolution picture with the library detector's own
 // sub-pixel settings; the corner order is the library's (row by row, the last
 // row below the first in stored rows).
 //
-// Limits: one global threshold per search (no adaptive thresholding, whose
-// dozens of extra passes are what makes a failed search slow); a board is
+// Limits: one global threshold per pass of the search, after the lighting is
+// evened (no adaptive thresholding, whose dozens of extra passes are what
+// makes a failed search slow); a board is
 // acquired when its squares are at least about 8 px or 1/75 of the frame's
 // height, whichever is larger (the library's whole-frame search goes down to
 // about 8 px at any size), and tracked while it moves less than 3 squares
@@ -40,7 +43,7 @@ struct BoardDetector {
     std::vector<cv::Point2f> lastCorners;  // latest frame's corners; empty when it had no board
     int framesLost = 0;                    // consecutive frames without the board
     // Work pictures, reused from frame to frame (see workPicture in the .cpp).
-    cv::Mat greyFrame, greyRegion, halves[2], reduced, binary, padded;
+    cv::Mat greyFrame, greyRegion, halves[2], reduced, binary, localMean, evenlyLit, padded;
     cv::Mat search;  // the picture being searched: a view of one of the above
     std::vector<std::vector<cv::Point>> contours;
     std::vector<cv::Vec4i> hierarchy;

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include <opencv2/calib3d.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -199,4 +201,30 @@ TEST(BoardDetector, RefusesWhatItCannotSearch) {
     EXPECT_FALSE(detectBoardCorners(cv::Mat(480, 640, CV_8UC1, cv::Scalar(0)), &detector, &corners));
     EXPECT_FALSE(detectBoardCorners(cv::Mat(3, 3, CV_8UC3, cv::Scalar(0)), &detector, &corners));
     EXPECT_TRUE(corners.empty());
+}
+
+// Real webcam photographs (Debian's opencv-doc: two cameras, 9 x 6 boards,
+// strong distortion, uneven light, JPEG): each board is found within the
+// first frames of a still view of it, as a viewer pointed at it would.
+TEST(BoardDetector, FindsTheBoardsOfRealWebcamPhotographs) {
+    const std::string folder = "/usr/share/doc/opencv-doc/examples/data/";
+    const int kFramesPerView = 3;
+    int views = 0, found = 0;
+    for (const char* side : {"left", "right"})
+        for (int number = 1; number <= 14; ++number) {
+            char name[32];
+            std::snprintf(name, sizeof name, "%s%02d.jpg", side, number);
+            cv::Mat picture = cv::imread(folder + name);
+            if (picture.empty()) continue;  // the numbering has gaps
+            ++views;
+            BoardDetector detector;
+            ASSERT_TRUE(initBoardDetector(cv::Size(9, 6), &detector));
+            std::vector<cv::Point2f> corners;
+            bool seen = false;
+            for (int frame = 0; frame < kFramesPerView && !seen; ++frame)
+                seen = detectBoardCorners(picture, &detector, &corners);
+            EXPECT_TRUE(seen) << name;
+            found += seen ? 1 : 0;
+        }
+    EXPECT_GE(views, 26) << "opencv-doc's photographs are missing";
 }

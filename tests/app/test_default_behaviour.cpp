@@ -1,6 +1,8 @@
 // Without any of its options, arrender must keep drawing and logging what it
 // always did: the poses and pictures of a fixed sample clip are compared with
-// the ones recorded in tests/data/baseline when the viewer had no options.
+// the ones recorded in tests/data/baseline. The one default that changed on
+// purpose, the bounded board search, is held to the poses of the
+// full-resolution search it replaced (recorded before it).
 //
 // The clip is rendered by the fixture (make_board_video --frames 60
 // --samples 2), the same bytes in every build.
@@ -96,4 +98,32 @@ TEST(DefaultBehaviour, PosesAndPicturesAreThoseOfTheViewerWithoutOptions) {
               0);
     expectSamePicture(folder + "/keys50.png", kBaseline + "/keys_frame50.png");
     std::system(("rm -rf " + folder).c_str());
+}
+
+namespace {
+
+// Where a logged camera puts board corner (X, Y), pixels from the centre.
+cv::Point2d projectCorner(const std::vector<std::string>& row, double X, double Y) {
+    auto v = [&row](int column) { return std::atof(row[column].c_str()); };
+    double f = v(2), xc = v(3) * X + v(4) * Y + v(12), yc = v(6) * X + v(7) * Y + v(13), zc = v(9) * X + v(10) * Y + v(14);
+    return {f * xc / zc, f * yc / zc};
+}
+
+}  // namespace
+
+TEST(DefaultBehaviour, BoundedSearchKeepsTheFullResolutionSearchsPoses) {
+    const std::vector<std::string> names = {"frame", "found", "f",  "r1", "r2", "r3", "r4", "r5",
+                                            "r6",    "r7",    "r8", "r9", "tx", "ty", "tz"};
+    auto now = columns(kBaseline + "/poses.csv", names);
+    auto before = columns(kBaseline + "/poses_before_bounded_search.csv", names);
+    ASSERT_EQ(now.size(), before.size());
+    for (size_t frame = 0; frame < now.size(); ++frame) {
+        ASSERT_EQ(now[frame][1], before[frame][1]) << "frame " << frame << ": found in one search only";
+        if (now[frame][1] != "1") continue;
+        double largest = 0;
+        for (int k = 0; k < 48; ++k)
+            largest = std::max(largest, cv::norm(projectCorner(now[frame], k % 8, k / 8) -
+                                                 projectCorner(before[frame], k % 8, k / 8)));
+        EXPECT_LT(largest, 0.25) << "frame " << frame;  // measured: 0.10 px at most
+    }
 }
