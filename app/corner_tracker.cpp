@@ -170,6 +170,23 @@ int followCorners(CornerTracker* t, const cv::Mat& frame) {
 
 }  // namespace
 
+bool prepareCornerTracker(CornerTracker* t, cv::Size frameSize) {
+    if (!t->flow || frameSize.width <= 0 || frameSize.height <= 0) return false;
+    try {
+        cv::Mat blank(frameSize, CV_8U, cv::Scalar(128));
+        buildPyramid(blank, &t->previousPyramid);
+        buildPyramid(blank, &t->currentPyramid);
+        std::vector<cv::Point2f> from = {cv::Point2f(frameSize.width / 2.0f, frameSize.height / 2.0f)}, to;
+        std::vector<unsigned char> status;
+        std::vector<float> error;
+        t->flow->calc(t->previousPyramid, t->currentPyramid, from, to, status, error);
+    } catch (const std::exception&) {
+        return false;
+    }
+    holdNothing(t);
+    return true;
+}
+
 bool resetCornerTracker(CornerTracker* t) {
     holdNothing(t);
     t->patternWidth = 0;

@@ -140,6 +140,7 @@ int main(int argc, char** argv) {
     initWindowingLibrary(argv[0]);
     createWindow();
     setUpLighting();
+    setUpVideoBackground(movie.width, movie.height);
     initNave();
     chooseFrameStages(options);
     playback = newPlayback(source.kind == VideoSourceKind::kFile && !options.fast);

@@ -186,6 +186,7 @@ void chooseTrackingSteps(const ViewerOptions& options) {
     rememberForTracking = options.track ? rememberBoard : noTracking;
     followBoard = options.track ? poseFromFollowedCorners : notFollowed;
     resetCornerTracker(&cornerTracker);
+    if (options.track) prepareCornerTracker(&cornerTracker, cv::Size(movie.width, movie.height));
     steadyPose = options.smooth ? smoothPose : noSmoothing;
     initPoseFilter(&poseFilter, options.smoothCutoffHz, options.smoothBeta);
 }

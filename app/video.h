@@ -57,6 +57,9 @@ cv::Mat normaliseFrame(const cv::Mat& frame, int width, int height);
 // Idle stage: copies the frame's rows into the pixel buffer.
 void imgCvToGL(Movie m);
 
+// The texture the picture goes through, once a GL context is current.
+void setUpVideoBackground(int width, int height);
+
 // Display stage: the pixel buffer over the whole window, writing no depth.
 void drawVideoBackground();
 

@@ -82,6 +82,7 @@ void measureStages(const std::string& videoPath) {
     OffscreenGL gl;
     if (!createOffscreenGL(movie.width, movie.height, &gl)) return;
     setUpLighting();
+    setUpVideoBackground(movie.width, movie.height);
 
     const char* names[] = {"read", "normalise", "detect", "calibrate", "convert", "draw+glFinish", "whole frame"};
     Samples stages[7];
