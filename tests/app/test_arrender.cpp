@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <sstream>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "viewer_fixture.h"
@@ -142,4 +144,47 @@ TEST(Arrender, BadArgumentsAndSourcesFailCleanly) {
     }
     for (const char* name : {"a.avi", "b.avi", "c.avi", ".c.partial.avi"}) EXPECT_FALSE(exists(folder + "/" + name)) << name;
     EXPECT_TRUE(std::system(("rmdir " + folder).c_str()) == 0) << "files left in " << folder;
+}
+
+// --hud writes its line into the picture's top-left corner and nowhere else.
+TEST(Arrender, HudLineLiesInTheTopLeftCorner) {
+    std::string folder = scratchFolder();
+    ChildProcess child;
+    ASSERT_EQ(render({kSampleVideo, "--frames", "30", "--snapshot", "29:" + folder + "/plain.png"}, &child), 0);
+    ASSERT_EQ(render({kSampleVideo, "--frames", "30", "--hud", "--snapshot", "29:" + folder + "/hud.png"}, &child), 0);
+    cv::Mat plain = cv::imread(folder + "/plain.png"), hud = cv::imread(folder + "/hud.png");
+    ASSERT_FALSE(plain.empty());
+    cv::Mat difference, grey;
+    cv::absdiff(plain, hud, difference);
+    cv::cvtColor(difference, grey, cv::COLOR_BGR2GRAY);
+    cv::Rect changed = cv::boundingRect(grey > 0);
+    EXPECT_GT(changed.area(), 0);
+    EXPECT_LT(changed.x, 20);
+    EXPECT_LT(changed.y, 20);
+    EXPECT_LT(changed.br().y, 40) << "the line reaches far down";
+    std::system(("rm -rf " + folder).c_str());
+}
+
+// Every option that changes the poses, at once, on the sample video with
+// its covered frames: two runs give the same poses, whatever the timing.
+TEST(Arrender, PosesDependOnTheVideoAloneWithEveryPoseOption) {
+    std::string folder = scratchFolder();
+    ChildProcess child;
+    for (const char* name : {"/a.csv", "/b.csv"})
+        ASSERT_EQ(render({kSampleVideo, "--track", "--refine", "--smooth", "--poses", folder + name}, &child), 0);
+    auto poseColumns = [](const std::string& text) {
+        std::string kept;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            size_t end = 0;
+            for (int field = 0; field < 20 && end != std::string::npos; ++field) end = line.find(',', end + 1);
+            kept += line.substr(0, end) + "\n";
+        }
+        return kept;
+    };
+    std::string a = poseColumns(readFile(folder + "/a.csv")), b = poseColumns(readFile(folder + "/b.csv"));
+    EXPECT_GT(a.size(), 1000u);
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a.find(",1\n"), std::string::npos) << "no frame was tracked";
+    std::system(("rm -rf " + folder).c_str());
 }

@@ -303,3 +303,48 @@ TEST_F(PoseError, MissingFilesAndAStillStretchPastTheTruthFail) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- other occluders, tracked frames
+
+// A sideways shift moves a point by f d / depth: a scene's single occluder
+// lying in the board's plane moves exactly as the board does, the built-in
+// buildings (standing above it) more.
+TEST_F(PoseError, SceneFilesOccludersAreMeasuredInsteadOfTheBuildings) {
+    Cam truthCam = frontal(), estimate = frontal();
+    estimate.T[0] += 0.01 * distance(truthCam);
+    write(dir + "/flat.yml",
+          "occluders:\n  - corners: [[1,0,1],[1,0,2],[2,0,2],[2,0,1],[3,0,1],[3,0,2],[4,0,2],[4,0,1]]\n"
+          "model: {file: flat.obj}\n");
+    write(dir + "/flat.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    ToolOutput withScene = measure({estimate}, {truthCam}, {}, "--scene " + dir + "/flat.yml");
+    ToolOutput builtIn = measure({estimate}, {truthCam});
+    EXPECT_NEAR(figure(withScene, "buildings_max_px_median"), figure(withScene, "board_max_px_median"), 1e-6);
+    EXPECT_GT(figure(builtIn, "buildings_max_px_median"), figure(builtIn, "board_max_px_median") + 0.1);
+    ToolOutput bad = runPoseError(poses + " " + truth + " --scene " + dir + "/missing.yml");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("missing.yml"), std::string::npos) << bad.err;
+}
+
+// Frames whose pose came from tracked corners count, and those in which
+// something covers the board are also measured on their own.
+TEST_F(PoseError, TrackedFramesCountAndCoveredFramesAreMeasuredApart) {
+    std::vector<Cam> cams = {tilted(0, 0), tilted(5, 0), tilted(10, 0), tilted(15, 0)};
+    std::string posesWithTracking = "frame,found,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,rms_px,tracked\n";
+    std::string coveredTruth = kTruthHeader;
+    for (size_t i = 0; i < cams.size(); ++i) {
+        bool covered = i == 2;
+        posesWithTracking += std::to_string(i) + (covered ? ",0," : ",1,") + cameraFields(cams[i]) +
+                             (covered ? ",nan,1\n" : ",0.1,0\n");
+        coveredTruth += std::to_string(i) + "," + cameraFields(cams[i]) + (covered ? ",1\n" : ",0\n");
+    }
+    write(poses, posesWithTracking);
+    write(truth, coveredTruth);
+    ToolOutput r = runPoseError(poses + " " + truth + " --csv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(figure(r, "found"), 3);
+    EXPECT_EQ(figure(r, "tracked"), 1);
+    EXPECT_EQ(figure(r, "measured"), 4);
+    EXPECT_EQ(figure(r, "covered_frames"), 1);
+    EXPECT_EQ(figure(r, "covered_measured"), 1);
+    EXPECT_NEAR(figure(r, "covered_all_mean_px_median"), 0.0, kExact);
+}
