@@ -194,6 +194,7 @@ void report(const char* name, const Figures& f) {
 struct Options {
     int frames = kDefaultFrames;
     std::string model, texture;
+    std::string writeFolder;  // --write: only write the torus's files there
 };
 
 bool parseOptions(int argc, char** argv, Options* options) {
@@ -202,8 +203,10 @@ bool parseOptions(int argc, char** argv, Options* options) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--help") {
             std::printf("usage: model_bench [--frames N] [--model FILE [--texture FILE]]\n"
+                        "       model_bench --write FOLDER\n"
                         "Milliseconds per frame of a 100,000-triangle textured torus (or FILE) drawn over a\n"
-                        "640 x 480 background in an offscreen GL context.\n");
+                        "640 x 480 background in an offscreen GL context; --write only writes the torus\n"
+                        "(torus.obj, torus.mtl, checker.png) into FOLDER, e.g. for arrender --model.\n");
             std::exit(0);
         } else if (arg == "--frames" && hasValue) {
             options->frames = std::atoi(argv[++i]);
@@ -211,6 +214,8 @@ bool parseOptions(int argc, char** argv, Options* options) {
             options->model = argv[++i];
         } else if (arg == "--texture" && hasValue) {
             options->texture = argv[++i];
+        } else if (arg == "--write" && hasValue) {
+            options->writeFolder = argv[++i];
         } else {
             std::fprintf(stderr, "model_bench: unknown or incomplete option %s (see --help)\n", arg.c_str());
             return false;
@@ -260,6 +265,12 @@ void runAll(const Model& model, int frames) {
 int main(int argc, char** argv) {
     Options options;
     if (!parseOptions(argc, argv, &options)) return 1;
+    if (!options.writeFolder.empty()) {
+        std::error_code made;
+        fs::create_directories(options.writeFolder, made);
+        writeTorus(options.writeFolder);
+        return fs::exists(fs::path(options.writeFolder) / "torus.obj") ? 0 : 1;
+    }
     const fs::path folder = fs::temp_directory_path() / ("model_bench_" + std::to_string(::getpid()));
     if (options.model.empty()) {
         fs::create_directories(folder);
