@@ -260,8 +260,9 @@ std::vector<std::string> splitFields(const std::string& line) {
     return fields;
 }
 
-// Per frame of an arrender --poses file: the frame time as the sum of its
-// stage columns (ms_*), and the tracking stage alone.
+// Per frame of an arrender --poses file: the frame time (its ms_frame
+// column, the whole frame's wall-clock time; logs of older builds without it:
+// the sum of the stage columns ms_*), and the tracking stage alone.
 bool readFrameTimes(const std::string& path, std::vector<double>* frame, std::vector<double>* track) {
     std::ifstream in(path);
     std::string line;
@@ -272,14 +273,15 @@ bool readFrameTimes(const std::string& path, std::vector<double>* frame, std::ve
     std::vector<std::string> header = splitFields(line);
     while (std::getline(in, line)) {
         std::vector<std::string> fields = splitFields(line);
-        double sum = 0, trackMs = 0;
+        double sum = 0, trackMs = 0, wholeMs = -1;
         for (size_t i = 0; i < header.size() && i < fields.size(); ++i) {
             if (header[i].compare(0, 3, "ms_") != 0) continue;
             double ms = std::atof(fields[i].c_str());
-            sum += ms;
+            if (header[i] == "ms_frame") wholeMs = ms;
+            else sum += ms;
             if (header[i] == "ms_track") trackMs = ms;
         }
-        frame->push_back(sum);
+        frame->push_back(wholeMs >= 0 ? wholeMs : sum);
         track->push_back(trackMs);
     }
     return !frame->empty();

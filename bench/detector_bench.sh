@@ -37,17 +37,19 @@ echo "== detector_bench on one thread: the cpu columns estimate a quiet machine"
 "$build/bin/detector_bench" --threads 1 --no-reference "${all[@]}" --noise
 
 # arrender without output on one video, RUNS times: the best frames per
-# second, the frame time (sum of the stage columns of --poses) and the
-# tracking stage, then the last run's stage summary.
+# second, the frame time (ms_frame of --poses, or the sum of its stage
+# columns for builds without it) and the tracking stage, then the last run's
+# stage summary. Options after the video go to arrender.
 run_arrender() {
     local label=$1 folder=$2 video=$3 best=0 run fps
+    shift 3
     for run in $(seq "${RUNS:-3}"); do
-        (cd "$folder/bin" && ./arrender "$video" --poses "$scratch/poses$run.csv" 2> "$scratch/stderr") || {
+        (cd "$folder/bin" && ./arrender "$video" "$@" --poses "$scratch/poses$run.csv" 2> "$scratch/stderr") || {
             echo "arrender failed:"; cat "$scratch/stderr"; return 1; }
         fps=$(grep -o '[0-9.]* frames per second' "$scratch/stderr" | cut -d' ' -f1)
         best=$(echo "$fps $best" | awk '{print ($1 > $2) ? $1 : $2}')
     done
-    printf '%-7s %-16s %6.1f fps | %s\n' "$label" "$(basename "$video" .avi)" "$best" \
+    printf '%-13s %-16s %6.1f fps | %s\n' "$label" "$(basename "$video" .avi)" "$best" \
         "$("$build/bin/detector_bench" --frame-times "$scratch"/poses*.csv)"
     grep -E '^(acquire|track|convert|video|ship|whole frame) ' "$scratch/stderr" | sed 's/^/          /'
     rm -f "$scratch"/poses*.csv
@@ -58,4 +60,5 @@ echo "== arrender, no output, ${RUNS:-3} runs each (stage means and p95 in ms of
 for video in "${all[@]}"; do
     if [ -n "$before" ]; then run_arrender before "$before" "$video"; fi
     run_arrender after "$build" "$video"
+    run_arrender after,--track "$build" "$video" --track
 done
