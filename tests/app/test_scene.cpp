@@ -177,7 +177,7 @@ TEST(SceneRendering, OccludersComeFromTheSceneFile) {
 
 TEST(SceneRendering, BadSceneOrModelStopsBeforeAnyOutput) {
     std::string folder = scratchFolder();
-    writeFile(folder + "/bad.yml", "model: {file: spaceship.3DS, scale: 0}\n");
+    writeFile(folder + "/bad.yml", "model: {file: spaceship.3DS, texture: spaceshiptexture.bmp, scale: 0}\n");
     writeFile(folder + "/cut.glb", "glTF\x02\0\0\0garbage");
     struct Case {
         std::vector<std::string> options;
