@@ -106,6 +106,7 @@ void startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, in
 }
 
 bool readNextFrame(cv::Mat* frame, double* timestampMs) {
+    if (!handOff) return false;  // no reader started
     std::unique_lock<std::mutex> lock(handOff->mutex);
     handOff->changed.wait(lock, [] { return handOff->hasReady || handOff->ended; });
     if (!handOff->hasReady) return false;

@@ -26,8 +26,8 @@ void startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, in
 // The next frame, 8-bit BGR at the start-up size, and its time in
 // milliseconds from the start of the video (the capture's timestamp, or the
 // frame's index over the frame rate). Waits while the reader decodes it;
-// false once the capture delivers no more frames. The frame stays valid
-// until the next call.
+// false once the capture delivers no more frames, or without a started
+// reader. The frame stays valid until the next call.
 bool readNextFrame(cv::Mat* frame, double* timestampMs);
 
 // Ends the reader thread; the capture is the caller's again.

@@ -1,11 +1,14 @@
 // video_draw_bench.cpp - ways of putting the video picture into the frame,
 // timed in an offscreen context (Mesa llvmpipe) at the sizes the viewer
-// meets: glDrawPixels of the BGR rows (the viewer's way), with the depth test
-// on (as it was) and off, and of BGRA rows, and a texture updated with
-// glTexSubImage2D (BGR or BGRA rows)
-// drawn as one quad over the window. Each way draws the same picture 200
-// times with glFinish after each; the mean and the worst milliseconds are
-// printed per way and size, the BGRA ways including the conversion.
+// meets: glDrawPixels of the BGR rows (the viewer's way until it turned
+// too slow at HD sizes), with the depth test on and off, and of BGRA rows; a
+// texture updated with glTexSubImage2D (BGR or BGRA rows) drawn as one quad
+// over the window; and the texture copied onto the framebuffer with
+// glBlitFramebuffer, its rows turned by the copy or on upload (the viewer's
+// way now: BGRA rows uploaded last first, then a plain copy), and the parts
+// of these ways alone. Each way draws the same picture 200 times with
+// glFinish after each; the mean and the worst milliseconds are printed per
+// way and size, the BGRA ways including the conversion.
 //
 // Usage: video_draw_bench [FRAMES]
 #define GL_GLEXT_PROTOTYPES

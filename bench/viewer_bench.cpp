@@ -29,6 +29,7 @@
 
 #include "board_detector.h"
 #include "frame.h"
+#include "frame_reader.h"
 #include "offscreen_gl.h"
 #include "startup.h"
 #include "state.h"
@@ -133,11 +134,13 @@ void measureStages(const std::string& videoPath) {
     camera.calibrated = false;
     frames = 0;
     loopStart = Clock::now();
+    startFrameReader(&capture, cv::Mat(), movie.width, movie.height);
     while (runIdleStages(nullptr)) {
         runDisplayStages(nullptr);
         glFinish();
         ++frames;
     }
+    stopFrameReader();
     std::printf("idle + display stage lists: %.1f frames per second\n", frames / (millisecondsSince(loopStart) / 1000.0));
     destroyOffscreenGL(&gl);
     movie.capture = nullptr;
