@@ -26,6 +26,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "corner_tracker.h"
+#include "sample_truth.h"
 #include "tracking.h"
 #include "tsai.h"
 
@@ -37,33 +38,6 @@ constexpr int kRounds = 20;
 constexpr size_t kNeighbourFrames = 6;
 const cv::Size kPattern(8, 6);
 
-struct TruthRow {
-    double f, R[9], T[3];
-};
-
-std::vector<TruthRow> readTruth(const std::string& path) {
-    std::vector<TruthRow> rows;
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        TruthRow r;
-        int frame, covered;
-        if (std::sscanf(line.c_str(), "%d,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%d", &frame, &r.f,
-                        &r.R[0], &r.R[1], &r.R[2], &r.R[3], &r.R[4], &r.R[5], &r.R[6], &r.R[7], &r.R[8], &r.T[0],
-                        &r.T[1], &r.T[2], &covered) != 15)
-            break;
-        rows.push_back(r);
-    }
-    return rows;
-}
-
-cv::Point2d truePixel(const TruthRow& t, int k, cv::Size size) {
-    double x, y;
-    tsaiProject(k % kPattern.width, k / kPattern.width, 0, &x, &y, t.f, t.T, t.R);
-    return {x + size.width / 2, y + size.height / 2};
-}
-
 struct Detection {
     bool found;
     std::vector<cv::Point2f> corners;
@@ -71,7 +45,7 @@ struct Detection {
 
 // Largest distance of the board's 48 corners, projected by the pose from the
 // given corners, from the truth; -1 when the calibration fails.
-double registrationError(const cv::Point2f* corners, const int* indices, int count, double f, const TruthRow& t,
+double registrationError(const cv::Point2f* corners, const int* indices, int count, double f, const SampleTruth& t,
                          cv::Size size) {
     double wx[kMaxTrackedCorners], wy[kMaxTrackedCorners], ix[kMaxTrackedCorners], iy[kMaxTrackedCorners];
     for (int i = 0; i < count; ++i) {
@@ -84,7 +58,7 @@ double registrationError(const cv::Point2f* corners, const int* indices, int cou
     for (int k = 0; k < kPattern.area(); ++k) {
         double x, y;
         tsaiProject(k % kPattern.width, k / kPattern.width, 0, &x, &y, f, T, R);
-        cv::Point2d truth = truePixel(t, k, size);
+        cv::Point2d truth = truePixel(t, k, kPattern, size);
         worst = std::max(worst, std::hypot(x + size.width / 2 - truth.x, y + size.height / 2 - truth.y));
     }
     return worst;
@@ -158,7 +132,7 @@ int main(int argc, char** argv) {
         return argc == 2 ? 0 : 2;
     }
     cv::VideoCapture capture(argv[1], cv::CAP_FFMPEG);
-    std::vector<TruthRow> truth = readTruth(argv[2]);
+    std::vector<SampleTruth> truth = readSampleTruth(argv[2]);
     if (!capture.isOpened() || truth.empty()) {
         std::fprintf(stderr, "corner_tracker_bench: cannot read %s or %s\n", argv[1], argv[2]);
         return 1;
@@ -200,7 +174,7 @@ int main(int argc, char** argv) {
             if (round > 0) continue;
             double worst = 0;
             for (int j = 0; j < kept; ++j) {
-                cv::Point2d t = truePixel(truth[i], indices[j], size);
+                cv::Point2d t = truePixel(truth[i], indices[j], kPattern, size);
                 worst = std::max(worst, std::hypot(corners[j].x - t.x, corners[j].y - t.y));
             }
             double registration = kept ? registrationError(corners, indices, kept, f, truth[i], size) : -1;

@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,6 +25,8 @@
 #include <opencv2/videoio.hpp>
 
 #include "board_detector.h"
+#include "csv_fields.h"
+#include "sample_truth.h"
 #include "tracking.h"
 #include "tsai.h"
 
@@ -60,44 +61,13 @@ double percentile(std::vector<double> v, double share) {
     return v[std::min(v.size() - 1, static_cast<size_t>(share * v.size()))];
 }
 
-struct Truth {
-    double f, R[9], T[3];
-    bool covered;
-};
-
-std::vector<Truth> readTruth(const std::string& path) {
-    std::vector<Truth> rows;
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        Truth t;
-        int frame, covered = 0;
-        if (std::sscanf(line.c_str(), "%d,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%d", &frame, &t.f, &t.R[0],
-                        &t.R[1], &t.R[2], &t.R[3], &t.R[4], &t.R[5], &t.R[6], &t.R[7], &t.R[8], &t.T[0], &t.T[1],
-                        &t.T[2], &covered) < 14)
-            break;
-        t.covered = covered != 0;
-        rows.push_back(t);
-    }
-    return rows;
-}
-
-// Corner k is the world point (k mod 8, k div 8, 0); image coordinates from
-// the picture centre, the centre halved as integers.
-cv::Point2d truePixel(const Truth& t, int k, cv::Size image) {
-    double x, y;
-    tsaiProject(k % kPattern.width, k / kPattern.width, 0, &x, &y, t.f, t.T, t.R);
-    return {x + image.width / 2, y + image.height / 2};
-}
-
 struct VideoFigures {
     int frames = 0, whole = 0, referenceFound = 0, ourFound = 0, both = 0, missed = 0, extra = 0;
     std::vector<double> agreement, referenceError, ourError;
     std::vector<double> referenceWall, referenceCpu, ourWall, ourCpu;
 };
 
-void compareFrame(const cv::Mat& frame, const Truth& truth, bool runReference, int sinceCovered, BoardDetector* detector,
+void compareFrame(const cv::Mat& frame, const SampleTruth& truth, bool runReference, int sinceCovered, BoardDetector* detector,
                   VideoFigures* v) {
     std::vector<cv::Point2f> ours, reference;
     Stopwatch s = start();
@@ -121,11 +91,11 @@ void compareFrame(const cv::Mat& frame, const Truth& truth, bool runReference, i
     if (truth.covered && ourFound) ++v->extra;
     if (ourFound) {
         for (int k = 0; k < kPattern.area(); ++k)
-            v->ourError.push_back(cv::norm(cv::Point2d(ours[k]) - truePixel(truth, k, frame.size())));
+            v->ourError.push_back(cv::norm(cv::Point2d(ours[k]) - truePixel(truth, k, kPattern, frame.size())));
     }
     if (referenceFound) {
         for (int k = 0; k < kPattern.area(); ++k)
-            v->referenceError.push_back(cv::norm(cv::Point2d(reference[k]) - truePixel(truth, k, frame.size())));
+            v->referenceError.push_back(cv::norm(cv::Point2d(reference[k]) - truePixel(truth, k, kPattern, frame.size())));
     }
     if (ourFound && referenceFound) {
         ++v->both;
@@ -135,7 +105,7 @@ void compareFrame(const cv::Mat& frame, const Truth& truth, bool runReference, i
 
 bool measureVideo(const std::string& path, bool runReference) {
     std::string truthPath = path.substr(0, path.size() - 4) + "_truth.csv";
-    std::vector<Truth> truth = readTruth(truthPath);
+    std::vector<SampleTruth> truth = readSampleTruth(truthPath);
     cv::VideoCapture capture(path, cv::CAP_FFMPEG);
     if (!capture.isOpened() || truth.empty()) {
         std::fprintf(stderr, "detector_bench: %s: cannot read the video or %s\n", path.c_str(), truthPath.c_str());
@@ -253,13 +223,6 @@ void measureBoardless(bool runReference) {
         }
 }
 
-std::vector<std::string> splitFields(const std::string& line) {
-    std::vector<std::string> fields;
-    std::stringstream in(line);
-    for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
-    return fields;
-}
-
 // Per frame of an arrender --poses file: the frame time (its ms_frame
 // column, the whole frame's wall-clock time; logs of older builds without it:
 // the sum of the stage columns ms_*), and the tracking stage alone.
@@ -270,9 +233,9 @@ bool readFrameTimes(const std::string& path, std::vector<double>* frame, std::ve
         std::fprintf(stderr, "detector_bench: %s: cannot read\n", path.c_str());
         return false;
     }
-    std::vector<std::string> header = splitFields(line);
+    std::vector<std::string> header = splitCsvFields(line);
     while (std::getline(in, line)) {
-        std::vector<std::string> fields = splitFields(line);
+        std::vector<std::string> fields = splitCsvFields(line);
         double sum = 0, trackMs = 0, wholeMs = -1;
         for (size_t i = 0; i < header.size() && i < fields.size(); ++i) {
             if (header[i].compare(0, 3, "ms_") != 0) continue;

@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "csv_fields.h"
 #include "pose_filter.h"
 #include "tsai.h"
 
@@ -106,37 +107,10 @@ bool fail(const std::string& path, long line, const std::string& problem) {
     return false;
 }
 
-std::vector<std::string> splitFields(const std::string& line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        size_t comma = line.find(',', start);
-        fields.push_back(line.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos) return fields;
-        start = comma + 1;
-    }
-}
-
-bool parseNumber(const std::string& text, double* value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    double v = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || errno == ERANGE || !std::isfinite(v)) return false;
-    *value = v;
-    return true;
-}
-
 // Column indices of the camera: f, r1..r9, tx, ty, tz.
 constexpr int kCameraColumns = 13;
 const char* const kCameraNames[kCameraColumns] = {"f",  "r1", "r2", "r3", "r4", "r5", "r6",
                                                   "r7", "r8", "r9", "tx", "ty", "tz"};
-
-int columnIndex(const std::vector<std::string>& header, const char* name) {
-    for (size_t i = 0; i < header.size(); ++i)
-        if (header[i] == name) return (int)i;
-    return -1;
-}
 
 // Reads a CSV of cameras, one row per frame counted from 0, columns found by
 // name; `found` and `time_ms` are optional (always found, no time).
@@ -146,29 +120,29 @@ bool readCameras(const std::string& path, std::vector<Pose>* poses) {
     std::string line;
     if (!std::getline(in, line)) return fail(path, 0, "empty file");
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::vector<std::string> header = splitFields(line);
-    int frameColumn = columnIndex(header, "frame"), foundColumn = columnIndex(header, "found");
-    int timeColumn = columnIndex(header, "time_ms"), camera[kCameraColumns];
+    std::vector<std::string> header = splitCsvFields(line);
+    int frameColumn = csvColumn(header, "frame"), foundColumn = csvColumn(header, "found");
+    int timeColumn = csvColumn(header, "time_ms"), camera[kCameraColumns];
     bool complete = frameColumn >= 0;
     for (int i = 0; i < kCameraColumns; ++i) {
-        camera[i] = columnIndex(header, kCameraNames[i]);
+        camera[i] = csvColumn(header, kCameraNames[i]);
         complete = complete && camera[i] >= 0;
     }
     if (!complete) return fail(path, 1, "no frame, f, r1..r9, tx, ty, tz columns");
     for (long row = 2; std::getline(in, line); ++row) {
         if (line.size() > kMaxLineBytes) return fail(path, row, "line too long");
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::vector<std::string> fields = splitFields(line);
+        std::vector<std::string> fields = splitCsvFields(line);
         if (fields.size() != header.size())
             return fail(path, row, "expected " + std::to_string(header.size()) + " fields");
         if ((long)poses->size() >= kMaxFrames) return fail(path, row, "more than a million frames");
         Pose p = {true, 0, {0}, {0}, 0};
         double values[kCameraColumns], frame = 0, found = 1;
-        bool ok = parseNumber(fields[frameColumn], &frame) && frame == (double)poses->size();
-        for (int i = 0; i < kCameraColumns; ++i) ok = ok && parseNumber(fields[camera[i]], &values[i]);
-        if (foundColumn >= 0) ok = ok && parseNumber(fields[foundColumn], &found) && (found == 0 || found == 1);
+        bool ok = parseCsvNumber(fields[frameColumn], &frame) && frame == (double)poses->size();
+        for (int i = 0; i < kCameraColumns; ++i) ok = ok && parseCsvNumber(fields[camera[i]], &values[i]);
+        if (foundColumn >= 0) ok = ok && parseCsvNumber(fields[foundColumn], &found) && (found == 0 || found == 1);
         p.timeMs = (double)poses->size() * 1000.0 / kFramesPerSecond;
-        if (timeColumn >= 0) ok = ok && parseNumber(fields[timeColumn], &p.timeMs);
+        if (timeColumn >= 0) ok = ok && parseCsvNumber(fields[timeColumn], &p.timeMs);
         if (!ok) return fail(path, row, "malformed row, or frame not " + std::to_string(poses->size()));
         p.found = found == 1;
         p.f = values[0];
@@ -552,8 +526,8 @@ int usageError(const std::string& message) {
 
 bool parsePair(const std::string& text, double* a, double* b) {
     size_t colon = text.find(':');
-    return colon != std::string::npos && parseNumber(text.substr(0, colon), a) &&
-           parseNumber(text.substr(colon + 1), b);
+    return colon != std::string::npos && parseCsvNumber(text.substr(0, colon), a) &&
+           parseCsvNumber(text.substr(colon + 1), b);
 }
 
 // MIN_HZ:BETA or MIN_HZ:BETA:DERIVATIVE_HZ.
@@ -562,7 +536,7 @@ bool parseSetting(const std::string& text, Setting* s) {
     bool three = last != std::string::npos && text.find(':') != last;
     *s = kDefaultSetting;
     bool ok = three ? parsePair(text.substr(0, last), &s->minCutoffHz, &s->beta) &&
-                          parseNumber(text.substr(last + 1), &s->derivativeCutoffHz)
+                          parseCsvNumber(text.substr(last + 1), &s->derivativeCutoffHz)
                     : parsePair(text, &s->minCutoffHz, &s->beta);
     return ok && s->minCutoffHz > 0 && s->beta >= 0 && s->derivativeCutoffHz > 0;
 }

@@ -31,6 +31,7 @@
 #include "frame.h"
 #include "frame_reader.h"
 #include "offscreen_gl.h"
+#include "sample_truth.h"
 #include "startup.h"
 #include "state.h"
 #include "tracking.h"
@@ -146,29 +147,9 @@ void measureStages(const std::string& videoPath) {
     movie.capture = nullptr;
 }
 
-struct TruthRow {
-    double f, R[9], T[3];
-};
-
-std::vector<TruthRow> readTruth(const std::string& path) {
-    std::vector<TruthRow> rows;
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        TruthRow r;
-        int frame;
-        if (std::sscanf(line.c_str(), "%d,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf", &frame, &r.f, &r.R[0],
-                        &r.R[1], &r.R[2], &r.R[3], &r.R[4], &r.R[5], &r.R[6], &r.R[7], &r.R[8], &r.T[0], &r.T[1],
-                        &r.T[2]) == 14)
-            rows.push_back(r);
-    }
-    return rows;
-}
-
 // The sample video's frames with the printed board (margin included)
 // painted over in the table's surrounding colours.
-std::vector<cv::Mat> paintOutBoard(const std::vector<cv::Mat>& frames, const std::vector<TruthRow>& truth) {
+std::vector<cv::Mat> paintOutBoard(const std::vector<cv::Mat>& frames, const std::vector<SampleTruth>& truth) {
     std::vector<cv::Mat> out;
     const double X[4] = {-2, 9, 9, -2}, Y[4] = {-2, -2, 7, 7};
     for (size_t i = 0; i < frames.size() && i < truth.size(); ++i) {
@@ -233,10 +214,10 @@ void measureDetector(const std::string& videoPath, const std::string& truthPath)
     printDetectorCost("uniform noise", syntheticBoardlessFrames("uniform noise", 2));
     printDetectorCost("textured", syntheticBoardlessFrames("textured", 5));
     std::vector<cv::Mat> video = readAllFrames(videoPath);
-    std::vector<TruthRow> truth = readTruth(truthPath);
+    std::vector<SampleTruth> truth = readSampleTruth(truthPath);
     std::vector<cv::Mat> stretch;
     for (size_t i = 0; i < video.size(); i += 10) stretch.push_back(video[i]);
-    std::vector<TruthRow> stretchTruth;
+    std::vector<SampleTruth> stretchTruth;
     for (size_t i = 0; i < truth.size(); i += 10) stretchTruth.push_back(truth[i]);
     printDetectorCost("sample video, board painted", paintOutBoard(stretch, stretchTruth));
     printDetectorCost("sample video, every frame", video);

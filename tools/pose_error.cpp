@@ -54,6 +54,7 @@
 
 #include "camera_file.h"
 #include "command_line.h"
+#include "csv_fields.h"
 #include "scene.h"
 #include "tsai.h"
 
@@ -201,27 +202,6 @@ bool readLine(CsvReader* in, std::string* line, bool* error) {
     return true;
 }
 
-std::vector<std::string> splitFields(const std::string& line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        size_t comma = line.find(',', start);
-        fields.push_back(line.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos) return fields;
-        start = comma + 1;
-    }
-}
-
-bool parseNumber(const std::string& text, double* value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    double v = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || errno == ERANGE || !std::isfinite(v)) return false;
-    *value = v;
-    return true;
-}
-
 bool parseInteger(const std::string& text, long low, long high, long* value) {
     if (text.empty()) return false;
     char* end = nullptr;
@@ -251,15 +231,15 @@ bool mapColumns(const std::vector<std::string>& header, const ColumnSet& set, in
 // The field of column c as a number; `fallback` when the file has no such column.
 bool field(const std::vector<std::string>& fields, const int* at, int c, double fallback, double* value) {
     if (at[c] < 0) return *value = fallback, true;
-    return parseNumber(fields[at[c]], value);
+    return parseCsvNumber(fields[at[c]], value);
 }
 
 // f, R, T and the lens from a row: fy = f, the principal point in the middle
 // of the picture and no distortion where the file has no columns for them.
 bool parseCamera(const std::vector<std::string>& fields, const int* at, const Setting& s, Pose* p) {
-    bool ok = parseNumber(fields[at[kF]], &p->f);
-    for (int i = 0; i < 9; ++i) ok = ok && parseNumber(fields[at[kR1 + i]], &p->R[i]);
-    for (int i = 0; i < 3; ++i) ok = ok && parseNumber(fields[at[kTx + i]], &p->T[i]);
+    bool ok = parseCsvNumber(fields[at[kF]], &p->f);
+    for (int i = 0; i < 9; ++i) ok = ok && parseCsvNumber(fields[at[kR1 + i]], &p->R[i]);
+    for (int i = 0; i < 3; ++i) ok = ok && parseCsvNumber(fields[at[kTx + i]], &p->T[i]);
     if (!ok) return false;
     p->lens = centredPinholeCamera(s.width, s.height, p->f);
     CameraModel& m = p->lens;
@@ -293,13 +273,13 @@ bool readRows(const char* path, const ColumnSet& set, ParseRow parseRow) {
     size_t columns = 0;
     if (!readLine(&in, &line, &error)) ok = error ? false : fail(path, 0, "empty file");
     if (ok) {
-        std::vector<std::string> header = splitFields(line);
+        std::vector<std::string> header = splitCsvFields(line);
         columns = header.size();
         if (!mapColumns(header, set, at, &problem)) ok = fail(path, 1, "not the expected header (" + problem + ")");
     }
     long rows = 0;
     while (ok && readLine(&in, &line, &error)) {
-        std::vector<std::string> fields = splitFields(line);
+        std::vector<std::string> fields = splitCsvFields(line);
         if (fields.size() != columns) ok = fail(path, in.line, "expected " + std::to_string(columns) + " fields");
         else if (++rows > kMaxFrames) ok = fail(path, in.line, "more than a million frames");
         else if (!parseRow(fields, at)) ok = fail(path, in.line, "malformed row");
