@@ -53,12 +53,14 @@ void nothing() {}
 
 // Chosen at start-up: --hud, and the scene's axes.
 void (*hudStage)() = nothing;
+void (*countFrameForHud)() = nothing;
 void (*axesStage)() = drawAxes;
 
 }  // namespace
 
 void chooseFrameStages(const ViewerOptions& options) {
     hudStage = options.hud ? drawHud : nothing;
+    countFrameForHud = options.hud ? noteFrameAnalysed : nothing;
     axesStage = scene.axes ? drawAxes : nothing;
     chooseTrackingSteps(options);
 }
@@ -68,7 +70,7 @@ bool acquireNextFrame(StageTimes* t) { return timed(idleSlot(t, kAcquireStage), 
 void analyseFrame(StageTimes* t) {
     timed(idleSlot(t, kTrackStage), trackBoard);
     timed(idleSlot(t, kConvertStage), convertFrame);
-    noteFrameAnalysed();
+    countFrameForHud();
 }
 
 bool runIdleStages(StageTimes* t) {

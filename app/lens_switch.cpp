@@ -25,9 +25,9 @@ void saveCameraTo(const std::string& path) { savePath = path; }
 void switchToTrustedLens() {
     CameraModel model;
     long framesWhileComputing = 0;
-    if (!takeTrustedLens(&model, &framesWhileComputing) || !setUpLens(model, movie.width, movie.height, &lens))
+    if (!takeTrustedLens(&model, &framesWhileComputing) ||
+        !takeLensModel(model, movie.width, movie.height, &camera))
         return;
-    useLensModel(model, &camera);
     reportSwitch(model, framesWhileComputing);
     std::string error;
     if (!saveCameraInUse(&error)) std::fprintf(stderr, "self-calibration: %s\n", error.c_str());

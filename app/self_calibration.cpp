@@ -121,6 +121,8 @@ void collectWorkerResult() {
 }  // namespace
 
 void startSelfCalibration(cv::Size picture, cv::Size pattern, SelfCalibrationWork work) {
+    stopSelfCalibration();
+    self = SelfCalibration();
     self.running = true;
     self.work = work;
     initViewCollection(&self.views, picture, pattern, kDefaultCalibrationViews);

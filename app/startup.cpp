@@ -39,12 +39,11 @@ bool setUpCamera(const ViewerOptions& options, int width, int height, SelfCalibr
     if (options.cameraFile.empty()) return true;
     CameraModel model;
     if (!readCameraFile(options.cameraFile, width, height, &model, error)) return false;
-    if (!setUpLens(model, width, height, &lens)) {
+    if (!takeLensModel(model, width, height, &camera)) {
         *error = options.cameraFile + ": the lens model does not fit a " + std::to_string(width) + " x " +
                  std::to_string(height) + " picture";
         return false;
     }
-    useLensModel(model, &camera);
     return true;
 }
 

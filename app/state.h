@@ -59,8 +59,7 @@ struct Camera {
     // The pinhole camera the picture is drawn with: image x = f.xc/zc + cx,
     // y = fy.yc/zc + cy, in pixels with integer coordinates at pixel centres.
     // Without a lens model fy = f and (cx, cy) is the picture centre halved
-    // as integers; with one (lensModel true) they are the model's.
-    bool lensModel;
+    // as integers; with one (lens.active) they are the model's.
     double fy;
     double cx;
     double cy;

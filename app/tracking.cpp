@@ -147,18 +147,27 @@ bool poseFromFollowedCorners() {
 void (*rememberForTracking)() = noTracking;
 bool (*followBoard)() = notFollowed;
 
+// Without a lens model the camera is the pinhole one of the picture's
+// centre, for which the off-centre projection is the centred one exactly.
 void buildCameraMatrices(Camera* cam, int width, int height) {
     tsaiOGLModelViewMatrix(cam->T, cam->R, cam->modelView);
-    if (cam->lensModel) {
-        tsaiOGLProjectionMatrixK(cam->f, cam->fy, cam->cx, cam->cy, cam->zNear, cam->zFar, width, height,
-                                 cam->projection);
-        return;
+    if (!lens.active) {
+        cam->fy = cam->f;
+        cam->cx = width / 2;
+        cam->cy = height / 2;
     }
-    tsaiOGLProjectionMatrix(cam->f, cam->zNear, cam->zFar, width, height, cam->projection);
-    cam->fy = cam->f;
-    cam->cx = width / 2;
-    cam->cy = height / 2;
+    tsaiOGLProjectionMatrixK(cam->f, cam->fy, cam->cx, cam->cy, cam->zNear, cam->zFar, width, height,
+                             cam->projection);
 }
+
+// Chosen at start-up: --self-calibrate.
+void noLensSwitch() {}
+void noViewOffered(long) {}
+void offerSelfCalibrationView(long frameIndex) {
+    offerBoardView(movie.frame, chess.corners, chess.cornerCount, frameIndex);
+}
+void (*takeTrustedLensIntoUse)() = noLensSwitch;
+void (*offerViewForLens)(long frameIndex) = noViewOffered;
 
 // The calibration's image y grows with the stored row, which is drawn
 // downwards from the window's top: mirror clip y. Then move by the half pixel
@@ -189,6 +198,8 @@ void chooseTrackingSteps(const ViewerOptions& options) {
     if (options.track) prepareCornerTracker(&cornerTracker, cv::Size(movie.width, movie.height));
     steadyPose = options.smooth ? smoothPose : noSmoothing;
     initPoseFilter(&poseFilter, options.smoothCutoffHz, options.smoothBeta);
+    takeTrustedLensIntoUse = options.selfCalibrate ? switchToTrustedLens : noLensSwitch;
+    offerViewForLens = options.selfCalibrate ? offerSelfCalibrationView : noViewOffered;
 }
 
 int initChessWordCoords(Chess* board) {
@@ -203,17 +214,17 @@ int initChessWordCoords(Chess* board) {
 }
 
 void trackBoard() {
-    static long frameIndex = 0;  // for the self-calibration's views
-    switchToTrustedLens();
+    static long frameCount = 0;  // for the self-calibration's views
+    long frameIndex = frameCount++;
+    takeTrustedLensIntoUse();
     chess.tracked = 0;
     if (!detectBoard(movie.frame, &chess)) {
-        ++frameIndex;
         chess.tracked = followBoard();
         steadyPose(chess.tracked, &camera);
         if (chess.tracked) buildCameraMatrices(&camera, movie.width, movie.height);
         return;
     }
-    offerBoardView(movie.frame, chess.corners, chess.cornerCount, frameIndex++);
+    offerViewForLens(frameIndex);
     rememberForTracking();
     imageCoordinates(chess.corners, chess.cornerCount, chess.imageX, chess.imageY);
     if (!calibrateCamera({chess.cornerCount, chess.worldX, chess.worldY, chess.imageX, chess.imageY}, &camera)) return;
@@ -221,14 +232,15 @@ void trackBoard() {
     buildCameraMatrices(&camera, movie.width, movie.height);
 }
 
-void useLensModel(const CameraModel& model, Camera* cam) {
+bool takeLensModel(const CameraModel& model, int width, int height, Camera* cam) {
+    if (!setUpLens(model, width, height, &lens)) return false;
     resetPoseFilter(&poseFilter);
     cam->calibrated = true;
-    cam->lensModel = true;
     cam->f = model.fx;
     cam->fy = model.fy;
     cam->cx = model.cx;
     cam->cy = model.cy;
+    return true;
 }
 
 void loadCameraMatrices() {

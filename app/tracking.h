@@ -38,9 +38,11 @@ int initChessWordCoords(Chess* chess);
 // matrices. A failed calibration changes nothing.
 void trackBoard();
 
-// From now on the camera is the lens model's pinhole camera (f = fx, fy, cx,
-// cy) and every sighting calibrates the pose only.
-void useLensModel(const CameraModel& model, Camera* cam);
+// From now on the picture and the corners are undistorted with the lens
+// model (for a picture of this size), the camera is its pinhole camera (f =
+// fx, fy, cx, cy) and every sighting calibrates the pose only. False, with
+// nothing changed, when the model does not fit the picture.
+bool takeLensModel(const CameraModel& model, int width, int height, Camera* cam);
 
 // Display stage: the camera's projection and modelview, then the board frame.
 void loadCameraMatrices();
