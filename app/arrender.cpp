@@ -128,8 +128,7 @@ void printProgress(long done, long total, double seconds, bool last) {
 }
 
 // The viewer's loop: idle stages, display stages, then what is recorded.
-bool renderFrames(const RenderOutputs& options, Recording* recording, std::string* error) {
-    long total = static_cast<long>(movie.capture->get(cv::CAP_PROP_FRAME_COUNT));
+bool renderFrames(const RenderOutputs& options, long total, Recording* recording, std::string* error) {
     if (options.frameLimit >= 0 && (total <= 0 || options.frameLimit < total)) total = options.frameLimit;
     Timings timings;
     long frame = 0, found = 0;
@@ -159,8 +158,9 @@ bool renderFrames(const RenderOutputs& options, Recording* recording, std::strin
 }
 
 // Opens the source and the offscreen context and loads the ship, as the
-// viewer's start-up does.
-int startUp(const ViewerOptions& options, OffscreenGL* gl) {
+// viewer's start-up does; the video's frame rate as its file gives it (read
+// before the reader thread takes the capture over), and its frame count.
+int startUp(const ViewerOptions& options, OffscreenGL* gl, double* fps, long* frameCount) {
     VideoSource source = chooseVideoSource(options.sources);
     if (!openVideoSource(source, &movie) || !readVideoSize(&movie))
         return fail(kRunError, "cannot open video source " + options.sources.front());
@@ -174,6 +174,8 @@ int startUp(const ViewerOptions& options, OffscreenGL* gl) {
     setUpVideoBackground(movie.width, movie.height);
     if (!loadShipQuietly()) return fail(kRunError, "cannot load the model's texture");
     chooseFrameStages(options);
+    *fps = movie.capture->get(cv::CAP_PROP_FPS);
+    *frameCount = static_cast<long>(movie.capture->get(cv::CAP_PROP_FRAME_COUNT));
     startAcquisition(&movie);
     return 0;
 }
@@ -186,12 +188,13 @@ int main(int argc, char** argv) {
     if (!outcome.run) return outcome.status;
     std::string error;
     OffscreenGL gl;
-    if (int status = startUp(options, &gl)) return status;
-    double fps = movie.capture->get(cv::CAP_PROP_FPS);
+    double fps = 0;
+    long frameCount = 0;
+    if (int status = startUp(options, &gl, &fps, &frameCount)) return status;
     Recording recording;
     if (!openRecording(options.render, movie.width, movie.height, fps, &recording, &error))
         return fail(kRunError, error);
-    bool rendered = renderFrames(options.render, &recording, &error);
+    bool rendered = renderFrames(options.render, frameCount, &recording, &error);
     stopAcquisition();
     if (rendered && !finishCamera(&error)) rendered = false;
     bool closed = closeRecording(&recording, rendered, &error);

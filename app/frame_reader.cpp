@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr double kDefaultFps = 30.0;
 // One frame held by the loop, one ready for it, one being decoded.
 constexpr int kBuffers = 3;
 

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr double kDefaultFps = 30.0;
 
 // ".NAME.partial.EXT" in the same folder: same file system for the rename,
 // and the extension still tells the writers the format.

@@ -22,6 +22,8 @@
 
 // Corners the board arrays can hold; the 8 x 6 board uses 48.
 constexpr int kMaxCorners = 100;
+// The rate taken for a video that does not say its own.
+constexpr double kDefaultFps = 30.0;
 
 struct Movie {
     cv::VideoCapture* capture;  // the opened camera or file; set once at start-up
