@@ -144,7 +144,6 @@ void fillResult(const Fit& fit, const std::vector<std::vector<cv::Point2f>>& vie
     result->keptCount = static_cast<int>(chosen.size());
     const double* d = fit.deviations.ptr<double>();
     result->deviationFx = d[0], result->deviationFy = d[1], result->deviationCx = d[2], result->deviationCy = d[3];
-    for (int k = 0; k < kCalibratedCoefficients; ++k) result->distortionDeviations[k] = d[4 + k];
     result->coverage = cornerCoverage(keptViews, picture);
     result->monotone = radialDistortionMonotone(camera);
 }

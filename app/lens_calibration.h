@@ -47,7 +47,6 @@ struct LensCalibration {
     std::vector<bool> kept;          // per given view: used by the final calibration
     int keptCount;
     double deviationFx, deviationFy, deviationCx, deviationCy;  // standard deviations, px
-    double distortionDeviations[5];                            // k1 k2 p1 p2 k3
     double coverage;  // fraction of the picture's coverage cells holding a kept corner
     bool monotone;    // the radial distortion folds nowhere inside the picture
 };

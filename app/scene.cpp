@@ -43,13 +43,6 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
-bool hasEnding3DS(const std::string& name) {
-    if (name.size() < 4) return false;
-    std::string ending = name.substr(name.size() - 4);
-    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ending == ".3ds";
-}
-
 // The folder of the running program, where the build puts the ship's files.
 std::string programFolder() {
     char path[4096];
@@ -145,7 +138,7 @@ bool readModelFiles(SceneReader* r, const YAML::Node& node, SceneModel* m) {
         return r->fail("model.file", "no file " + node["file"].Scalar());
     m->texture.clear();
     if (!node["texture"]) {
-        if (hasEnding3DS(m->file)) return r->fail("model.texture", "a 3DS model needs its texture (a 24-bit BMP) named");
+        if (isModel3DS(m->file)) return r->fail("model.texture", "a 3DS model needs its texture (a 24-bit BMP) named");
         return true;
     }
     if (!node["texture"].IsScalar()) return r->fail("model.texture", "expected a picture's file name");
@@ -192,6 +185,13 @@ bool readScene(SceneReader* r, const YAML::Node& root, Scene* scene) {
 }
 
 }  // namespace
+
+bool isModel3DS(const std::string& file) {
+    if (file.size() < 4) return false;
+    std::string ending = file.substr(file.size() - 4);
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ending == ".3ds";
+}
 
 Scene builtInScene() {
     Scene s;

@@ -67,6 +67,10 @@ struct Scene {
 // spaceshiptexture.bmp in the working directory.
 Scene builtInScene();
 
+// A 3DS mesh by its file name (any case): a scene reads it with the
+// project's own loader, which needs the texture named.
+bool isModel3DS(const std::string& file);
+
 // Reads a scene file into *scene; false with one line in *error.
 bool readSceneFile(const std::string& path, Scene* scene, std::string* error);
 

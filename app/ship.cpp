@@ -79,13 +79,6 @@ double inModelUnits(double boardUnits, double scale) {
     return std::round(boardUnits / scale * kGrainsPerModelUnit) / kGrainsPerModelUnit;
 }
 
-bool endsWith3DS(const std::string& name) {
-    if (name.size() < 4) return false;
-    std::string ending = name.substr(name.size() - 4);
-    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ending == ".3ds";
-}
-
 // Mesh frame to board frame: the orientation's turns, the scale, the pose.
 void applyShipTransform(float heading, float tx, float ty, float tz) {
     if (frame.orientation[0] != 0) glRotatef(frame.orientation[0], 1.0f, 0.0f, 0.0f);
@@ -181,8 +174,12 @@ bool setUpShip(const SceneModel& m) {
     translacao_xy_increment = inModelUnits(m.advance, m.scale);
     meshFile = m.file;
     textureFile = m.texture;
-    frame.meshIs3DS = endsWith3DS(m.file);
-    return frame.meshIs3DS || loadModel(m.file, m.texture, &model);
+    // A 3DS mesh with its texture named goes through the project's own
+    // loader, as a scene file has it; --model's 3DS file, without one,
+    // through the model loader, which has read it already for its size.
+    frame.meshIs3DS = isModel3DS(m.file) && !m.texture.empty();
+    if (frame.meshIs3DS || (model.path == m.file && m.texture.empty())) return true;
+    return loadModel(m.file, m.texture, &model);
 }
 
 bool setUpStandingModel(const std::string& file, double sizeSquares, const ScenePoint& boardCentre,

@@ -217,7 +217,8 @@ TEST(SceneRendering, ModelsInCommonFormatsStandOnTheBoard) {
     cv::Rect box = cv::boundingRect(corners);
     std::string folder = scratchFolder();
     for (const char* model : {"/glTF2/BoxTextured-glTF-Binary/BoxTextured.glb",
-                                     "/glTF2/BoxTextured-glTF/BoxTextured.gltf", "/OBJ/spider.obj"}) {
+                                     "/glTF2/BoxTextured-glTF/BoxTextured.gltf", "/OBJ/spider.obj",
+                                     "/3DS/cube_with_diffuse_texture.3DS"}) {
         ChildProcess child;
         ASSERT_EQ(render({kSampleVideo, "--model", kAssimpModels + model, "--frames", std::to_string(frame + 1),
                           "--snapshot", std::to_string(frame) + ":" + folder + "/model.png"},
