@@ -94,17 +94,6 @@ void writeFrustum(double left, double right, double bottom, double top, double z
 
 }  // namespace
 
-// OpenGL's frustum for the image's half-extents carried from the focal
-// distance f to the near distance; m[0] = 2f/width, m[5] = 2f/height.
-void tsaiOGLProjectionMatrix(double f, double zNear, double zFar, int width, int height,
-                             double* m) {
-    double top = ((static_cast<double>(height) * zNear) / 2.0) / f;
-    double bottom = -top;
-    double right = ((static_cast<double>(width) * zNear) / 2.0) / f;
-    double left = -right;
-    writeFrustum(left, right, bottom, top, zNear, zFar, m);
-}
-
 // The image spans (-(width/2) - dx, width - (width/2) - dx) pixels around the
 // principal point, dx = cx - (width/2); the centring of the frustum on
 // (width/2) is kept so that the application's half-pixel correction holds.
@@ -120,4 +109,12 @@ void tsaiOGLProjectionMatrixK(double fx, double fy, double cx, double cy, double
     double top = (((static_cast<double>(height) - 2.0 * dy) * zNear) / 2.0) / fy;
     double bottom = -((((static_cast<double>(height) + 2.0 * dy) * zNear) / 2.0) / fy);
     writeFrustum(left, right, bottom, top, zNear, zFar, m);
+}
+
+// OpenGL's frustum for the image's half-extents carried from the focal
+// distance f to the near distance; m[0] = 2f/width, m[5] = 2f/height: the
+// off-centre one with the principal point at the centre.
+void tsaiOGLProjectionMatrix(double f, double zNear, double zFar, int width, int height,
+                             double* m) {
+    tsaiOGLProjectionMatrixK(f, f, width / 2, height / 2, zNear, zFar, width, height, m);
 }

@@ -334,9 +334,7 @@ void minimise(int m, const Points& p, Camera* c, NormalEquations* eq) {
 
 bool validInput(int n, const double* worldX, const double* worldY, const double* imageX,
                 const double* imageY, double f, const double* T, const double* R) {
-    if (n < kMinCalibrationPoints || n > kMaxCalibrationPoints) return false;
-    if (!allFinite(worldX, n) || !allFinite(worldY, n) || !allFinite(imageX, n) || !allFinite(imageY, n))
-        return false;
+    if (!validPoints(n, worldX, worldY, imageX, imageY)) return false;
     if (!std::isfinite(f) || !(f > 0.0) || !allFinite(T, 3) || !allFinite(R, 9)) return false;
     return orthonormalityError(R) <= kRotationTolerance && determinant3(R) > 0.0;
 }

@@ -29,6 +29,12 @@ bool allFinite(const double* v, int count) {
     return true;
 }
 
+bool validPoints(int n, const double* worldX, const double* worldY, const double* imageX,
+                 const double* imageY) {
+    return n >= kMinCalibrationPoints && n <= kMaxCalibrationPoints && allFinite(worldX, n) &&
+           allFinite(worldY, n) && allFinite(imageX, n) && allFinite(imageY, n);
+}
+
 namespace {
 
 bool isSmall(double v) { return std::fabs(v) < kSmallRatio; }
@@ -94,13 +100,6 @@ void writePartialPose(const double* poseT, const double* poseR, bool withTz,
     if (!allFinite(poseT, withTz ? 3 : 2) || !allFinite(poseR, 9)) return;
     copy(poseT, T, withTz ? 3 : 2);
     copy(poseR, R, 9);
-}
-
-// A count the work areas hold and no NaN or infinite coordinate.
-bool validPoints(int n, const double* worldX, const double* worldY,
-                 const double* imageX, const double* imageY) {
-    return n >= kMinCalibrationPoints && n <= kMaxCalibrationPoints && allFinite(worldX, n) &&
-           allFinite(worldY, n) && allFinite(imageX, n) && allFinite(imageY, n);
 }
 
 }  // namespace

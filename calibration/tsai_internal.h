@@ -49,6 +49,11 @@ int cc_compute_Tz(int n, const double* worldX, const double* worldY,
 // True when none of the count values is NaN or infinite.
 bool allFinite(const double* v, int count);
 
+// A point count the calibrations' work areas hold (5 to 64) and no NaN or
+// infinite coordinate.
+bool validPoints(int n, const double* worldX, const double* worldY, const double* imageX,
+                 const double* imageY);
+
 int EncontraHomografia(double* H, int n, const double* worldX, const double* worldY,
                        const double* imageX, const double* imageY);
 
