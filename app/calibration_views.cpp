@@ -372,3 +372,81 @@ const char* viewVerdictName(ViewVerdict verdict) {
     }
     return "unknown";
 }
+
+namespace {
+
+// The order in which missing regions are suggested: the picture's corners
+// first (they hold the distortion), then its sides, then the middle.
+constexpr int kSuggestionOrder[kGuidanceRegions] = {0, 2, 8, 6, 1, 5, 7, 3, 4};
+constexpr double kRegionCoveredShare = 0.5;
+
+int regionOfCell(int cell) {
+    int column = cell % kCoverageColumns, row = cell / kCoverageColumns;
+    // By the cell's centre.
+    int regionColumn = std::min(2, (2 * column + 1) * 3 / (2 * kCoverageColumns));
+    int regionRow = std::min(2, (2 * row + 1) * 3 / (2 * kCoverageRows));
+    return regionRow * 3 + regionColumn;
+}
+
+}  // namespace
+
+ViewGuidance guideViews(const ViewCollection& collection) {
+    ViewGuidance g;
+    g.views = static_cast<int>(collection.views.size());
+    g.capacity = collection.capacity;
+    int cellsIn[kGuidanceRegions] = {}, coveredIn[kGuidanceRegions] = {};
+    for (int cell = 0; cell < kCoverageCells; ++cell) {
+        bool covered = collection.cellViews[cell] > 0;
+        g.cells[cell] = covered;
+        ++cellsIn[regionOfCell(cell)];
+        coveredIn[regionOfCell(cell)] += covered ? 1 : 0;
+    }
+    g.suggested = -1;
+    double leastShare = 2.0;
+    for (int region : kSuggestionOrder) {
+        double share = static_cast<double>(coveredIn[region]) / cellsIn[region];
+        g.missing[region] = share < kRegionCoveredShare;
+        if (g.missing[region] && share < leastShare) leastShare = share, g.suggested = region;
+    }
+    int steep = 0;
+    bool quarters[4] = {false, false, false, false};
+    for (const CalibrationView& v : collection.views) {
+        if (v.tiltDegrees < kFacingTilt) continue;
+        steep += v.tiltDegrees >= kSteepViewTilt ? 1 : 0;
+        double turn = (v.tiltDirection + kPi) / (2 * kPi);
+        quarters[std::min(3, std::max(0, static_cast<int>(turn * 4)))] = true;
+    }
+    g.steeperTilts = steep < kWantedSteepViews;
+    g.otherTiltDirections = quarters[0] + quarters[1] + quarters[2] + quarters[3] < kWantedTiltQuarters;
+    return g;
+}
+
+const char* regionName(int region) {
+    static const char* const names[kGuidanceRegions] = {"top left", "top",         "top right", "left",        "middle",
+                                                        "right",    "bottom left", "bottom",    "bottom right"};
+    return region >= 0 && region < kGuidanceRegions ? names[region] : "nowhere";
+}
+
+cv::Rect regionRectangle(int region, cv::Size picture) {
+    int column = region % 3, row = region / 3;
+    int x0 = picture.width * column / 3, x1 = picture.width * (column + 1) / 3;
+    int y0 = picture.height * row / 3, y1 = picture.height * (row + 1) / 3;
+    return cv::Rect(x0, y0, x1 - x0, y1 - y0);
+}
+
+cv::Rect cellRectangle(int cell, cv::Size picture) {
+    int column = cell % kCoverageColumns, row = cell / kCoverageColumns;
+    int x0 = picture.width * column / kCoverageColumns, x1 = picture.width * (column + 1) / kCoverageColumns;
+    int y0 = picture.height * row / kCoverageRows, y1 = picture.height * (row + 1) / kCoverageRows;
+    return cv::Rect(x0, y0, x1 - x0, y1 - y0);
+}
+
+std::string describeGuidance(const ViewGuidance& g) {
+    std::string text = "views " + std::to_string(g.views) + " of " + std::to_string(g.capacity) + "; ";
+    std::string missing;
+    for (int region = 0; region < kGuidanceRegions; ++region)
+        if (g.missing[region]) missing += (missing.empty() ? "" : ", ") + std::string(regionName(region));
+    if (g.steeperTilts) missing += (missing.empty() ? "" : ", ") + std::string("steeper tilts");
+    if (g.otherTiltDirections) missing += (missing.empty() ? "" : ", ") + std::string("tilts in other directions");
+    return text + (missing.empty() ? "nothing missing" : "missing: " + missing);
+}

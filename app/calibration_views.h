@@ -34,6 +34,7 @@
 
 #include <array>
 #include <bitset>
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -129,5 +130,41 @@ int tiltsCovered(const ViewCollection& collection);
 std::vector<std::vector<cv::Point2f>> keptCorners(const ViewCollection& collection);
 
 const char* viewVerdictName(ViewVerdict verdict);
+
+// Guidance for whoever holds the board: what the kept views still miss. The
+// picture is split into nine regions (3 x 3: "top left" .. "bottom right");
+// a region is missing while under half of its coverage cells hold a corner.
+// The tilts are missing while fewer than kWantedSteepViews views are tilted
+// by kSteepViewTilt or more, or while the tilted views lean in fewer than
+// kWantedTiltQuarters of the four directions.
+constexpr int kGuidanceRegions = 9;
+constexpr float kSteepViewTilt = 30.0f;  // degrees
+constexpr int kWantedSteepViews = 3;
+constexpr int kWantedTiltQuarters = 3;
+
+struct ViewGuidance {
+    int views, capacity;
+    std::bitset<kCoverageCells> cells;      // cells holding a corner of a kept view
+    std::bitset<kGuidanceRegions> missing;  // regions under half covered
+    int suggested;                          // the region to bring the board to next; -1 for none
+    bool steeperTilts;                      // too few steep views
+    bool otherTiltDirections;               // the tilted views lean too few ways
+};
+
+ViewGuidance guideViews(const ViewCollection& collection);
+
+// "top left", "top", "top right", "left", "middle", "right", "bottom left",
+// "bottom", "bottom right".
+const char* regionName(int region);
+
+// The region's rectangle in the picture, pixels.
+cv::Rect regionRectangle(int region, cv::Size picture);
+
+// The cell's rectangle in the picture, pixels.
+cv::Rect cellRectangle(int cell, cv::Size picture);
+
+// "views 12 of 25; missing: top left, bottom right, steeper tilts", or
+// "views 25 of 25; nothing missing".
+std::string describeGuidance(const ViewGuidance& guidance);
 
 #endif

@@ -34,7 +34,36 @@ struct Fit {
     cv::Mat deviations;  // fx fy cx cy k1 k2 p1 p2 k3 ...
     double rms;
     std::vector<double> viewErrors;  // per fitted view
+    std::vector<cv::Vec3d> rotations, translations;  // per fitted view
 };
+
+// The parameters a stage holds fixed. The narrower stages start from
+// OpenCV's own estimate of f with the principal point at the picture's
+// centre as the viewer's pinhole camera has it (halved as integers).
+int stageFlags(LensStage stage) {
+    switch (stage) {
+        case kStageFocal:
+            return cv::CALIB_USE_INTRINSIC_GUESS | cv::CALIB_FIX_PRINCIPAL_POINT | cv::CALIB_FIX_ASPECT_RATIO |
+                   cv::CALIB_ZERO_TANGENT_DIST | cv::CALIB_FIX_K1 | cv::CALIB_FIX_K2 | cv::CALIB_FIX_K3;
+        case kStageRadial:
+            return cv::CALIB_USE_INTRINSIC_GUESS | cv::CALIB_FIX_PRINCIPAL_POINT | cv::CALIB_FIX_ASPECT_RATIO |
+                   cv::CALIB_ZERO_TANGENT_DIST | cv::CALIB_FIX_K2 | cv::CALIB_FIX_K3;
+        case kStageCentre:
+            return cv::CALIB_USE_INTRINSIC_GUESS | cv::CALIB_FIX_ASPECT_RATIO | cv::CALIB_ZERO_TANGENT_DIST |
+                   cv::CALIB_FIX_K3;
+        default:
+            return 0;
+    }
+}
+
+void startingCamera(const std::vector<std::vector<cv::Point3f>>& object,
+                    const std::vector<std::vector<cv::Point2f>>& image, cv::Size picture, LensStage stage, cv::Mat* K) {
+    if (stage == kStageFull) return;
+    *K = cv::initCameraMatrix2D(object, image, picture, 1.0);
+    double f = 0.5 * (K->at<double>(0, 0) + K->at<double>(1, 1));
+    if (!std::isfinite(f) || !(f > 0)) f = std::max(picture.width, picture.height);
+    *K = (cv::Mat_<double>(3, 3) << f, 0, picture.width / 2, 0, f, picture.height / 2, 0, 0, 1);
+}
 
 std::vector<cv::Point3f> boardPoints(cv::Size pattern) {
     std::vector<cv::Point3f> points;
@@ -53,7 +82,7 @@ bool viewUsable(const std::vector<cv::Point2f>& corners, cv::Size pattern) {
 bool allFinite(const cv::Mat& m) { return cv::checkRange(m); }
 
 bool fitLens(const std::vector<std::vector<cv::Point2f>>& views, const std::vector<int>& chosen, cv::Size pattern,
-             cv::Size picture, Fit* fit, std::string* error) {
+             cv::Size picture, LensStage stage, Fit* fit, std::string* error) {
     std::vector<std::vector<cv::Point2f>> image;
     for (int k : chosen) image.push_back(views[k]);
     std::vector<std::vector<cv::Point3f>> object(image.size(), boardPoints(pattern));
@@ -61,8 +90,9 @@ bool fitLens(const std::vector<std::vector<cv::Point2f>>& views, const std::vect
     std::vector<cv::Mat> rvecs, tvecs;
     cv::Mat extrinsicDeviations, viewErrors;
     try {
+        startingCamera(object, image, picture, stage, &K);
         fit->rms = cv::calibrateCamera(object, image, picture, K, distortion, rvecs, tvecs, fit->deviations,
-                                       extrinsicDeviations, viewErrors, 0,
+                                       extrinsicDeviations, viewErrors, stageFlags(stage),
                                        cv::TermCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS,
                                                         kMaxIterations, DBL_EPSILON));
     } catch (const cv::Exception& e) {
@@ -77,6 +107,11 @@ bool fitLens(const std::vector<std::vector<cv::Point2f>>& views, const std::vect
     fit->K = cv::Matx33d(K);
     fit->distortion = distortion.reshape(1, 1);
     fit->viewErrors.assign(viewErrors.begin<double>(), viewErrors.end<double>());
+    fit->rotations.clear(), fit->translations.clear();
+    for (size_t k = 0; k < rvecs.size(); ++k) {
+        fit->rotations.push_back(cv::Vec3d(rvecs[k].reshape(1, 3)));
+        fit->translations.push_back(cv::Vec3d(tvecs[k].reshape(1, 3)));
+    }
     return true;
 }
 
@@ -100,7 +135,7 @@ double viewErrorWith(const Fit& fit, const std::vector<cv::Point2f>& corners, cv
 }
 
 // The fitted views that stand out, worst first, as many as may go this round.
-std::vector<int> outlierViews(const Fit& fit, const std::vector<int>& chosen) {
+std::vector<int> outlierViews(const Fit& fit, const std::vector<int>& chosen, int fewest) {
     std::vector<double> errors = fit.viewErrors;
     std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
     double median = errors[errors.size() / 2];
@@ -110,7 +145,7 @@ std::vector<int> outlierViews(const Fit& fit, const std::vector<int>& chosen) {
         if (fit.viewErrors[k] > threshold) order.push_back(static_cast<int>(k));
     std::sort(order.begin(), order.end(), [&](int a, int b) { return fit.viewErrors[a] > fit.viewErrors[b]; });
     size_t allowed = std::max<size_t>(1, static_cast<size_t>(kMaxDroppedShare * chosen.size()));
-    allowed = std::min(allowed, chosen.size() - std::min(chosen.size(), static_cast<size_t>(kMinCalibrationViews)));
+    allowed = std::min(allowed, chosen.size() - std::min(chosen.size(), static_cast<size_t>(fewest)));
     if (order.size() > allowed) order.resize(allowed);
     std::vector<int> views;
     for (int k : order) views.push_back(chosen[k]);
@@ -118,7 +153,11 @@ std::vector<int> outlierViews(const Fit& fit, const std::vector<int>& chosen) {
 }
 
 void fillResult(const Fit& fit, const std::vector<std::vector<cv::Point2f>>& views, const std::vector<int>& chosen,
-                cv::Size pattern, cv::Size picture, LensCalibration* result) {
+                cv::Size pattern, cv::Size picture, LensStage stage, LensCalibration* result) {
+    result->stage = stage;
+    result->keptViews = chosen;
+    result->rotations = fit.rotations;
+    result->translations = fit.translations;
     CameraModel& camera = result->camera;
     camera = CameraModel{};
     camera.width = picture.width, camera.height = picture.height;
@@ -150,8 +189,18 @@ void fillResult(const Fit& fit, const std::vector<std::vector<cv::Point2f>>& vie
 
 }  // namespace
 
+const char* lensStageName(LensStage stage) {
+    switch (stage) {
+        case kStageFocal: return "f";
+        case kStageRadial: return "f k1";
+        case kStageCentre: return "f k1 k2 centre";
+        case kStageFull: return "full";
+        default: return "none";
+    }
+}
+
 bool calibrateLens(const std::vector<std::vector<cv::Point2f>>& views, cv::Size pattern, cv::Size picture,
-                   LensCalibration* result, std::string* error) {
+                   LensCalibration* result, std::string* error, LensStage stage) {
     if (pattern.width < 2 || pattern.height < 2 || picture.width < 1 || picture.height < 1) {
         *error = "no board pattern or picture size to calibrate with";
         return false;
@@ -164,30 +213,31 @@ bool calibrateLens(const std::vector<std::vector<cv::Point2f>>& views, cv::Size 
     std::vector<int> chosen;
     for (size_t k = 0; k < views.size(); ++k)
         if (viewUsable(views[k], pattern)) chosen.push_back(static_cast<int>(k));
-    if (static_cast<int>(chosen.size()) < kMinCalibrationViews) {
+    int needed = stage == kStageFull ? kMinCalibrationViews : kStageMinViews[stage];
+    if (static_cast<int>(chosen.size()) < needed) {
         *error = std::to_string(chosen.size()) + " usable views of the board; a calibration needs at least " +
-                 std::to_string(kMinCalibrationViews);
+                 std::to_string(needed);
         return false;
     }
     Fit fit;
-    if (!fitLens(views, chosen, pattern, picture, &fit, error)) return false;
+    if (!fitLens(views, chosen, pattern, picture, stage, &fit, error)) return false;
     for (int round = 0; round < kOutlierRounds; ++round) {
-        std::vector<int> dropped = outlierViews(fit, chosen);
+        std::vector<int> dropped = outlierViews(fit, chosen, needed);
         if (dropped.empty()) break;
         std::vector<int> remaining;
         for (int k : chosen)
             if (std::find(dropped.begin(), dropped.end(), k) == dropped.end()) remaining.push_back(k);
         Fit refit;
-        if (!fitLens(views, remaining, pattern, picture, &refit, error)) return false;
+        if (!fitLens(views, remaining, pattern, picture, stage, &refit, error)) return false;
         fit = refit;
         chosen = remaining;
     }
-    fillResult(fit, views, chosen, pattern, picture, result);
+    fillResult(fit, views, chosen, pattern, picture, stage, result);
     return true;
 }
 
-bool calibrateLens(const ViewCollection& views, LensCalibration* result, std::string* error) {
-    return calibrateLens(keptCorners(views), views.pattern, views.picture, result, error);
+bool calibrateLens(const ViewCollection& views, LensCalibration* result, std::string* error, LensStage stage) {
+    return calibrateLens(keptCorners(views), views.pattern, views.picture, result, error, stage);
 }
 
 bool radialDistortionMonotone(const CameraModel& camera) {

@@ -10,9 +10,15 @@
 // The search starts from OpenCV's own estimate (the views' homographies,
 // principal point at the centre); starting it from the Tsai calibration's
 // focal length instead changed no result in any test.
-// Limits: 5 to kMaxCalibrationViews views; the tangential terms and k3 are
-// always estimated (k4..k6 are not). calibrateLens takes about 50 ms for 10
-// views and 300 ms for 25 (two cores), more when views are dropped.
+// A calibration frees only the parameters of its stage (LensStage): the
+// focal length alone (principal point at the picture's centre, square
+// pixels, no distortion), then k1, then the principal point and k2, then the
+// whole model (fx, fy, cx, cy, k1 k2 p1 p2 k3), so that a few views of a
+// small part of the picture still give a lens they determine.
+// Limits: 3 to kMaxCalibrationViews views (kStageMinViews per stage); k4..k6
+// are never estimated. calibrateLens takes about 50 ms for 10 views and 300
+// ms for 25 (two cores) in the whole model, less in the narrower stages, more
+// when views are dropped.
 // Threads: nothing here keeps state or calls the Tsai calibration; every
 // function may run on any thread, e.g. a worker of the viewer.
 //
@@ -32,6 +38,17 @@
 
 constexpr int kMinCalibrationViews = 5;
 
+// What a calibration frees, narrowest first.
+enum LensStage { kStageFocal, kStageRadial, kStageCentre, kStageFull, kLensStageCount };
+// The views each stage needs at least: a focal length is known from a few
+// tilted views, the whole model from many.
+constexpr int kStageMinViews[kLensStageCount] = {3, 4, 6, 10};
+// Parameters each stage frees: f; f k1; f cx cy k1 k2; fx fy cx cy k1 k2 p1 p2 k3.
+constexpr int kStageParameters[kLensStageCount] = {1, 2, 5, 9};
+
+// "f", "f k1", "f k1 k2 centre", "full".
+const char* lensStageName(LensStage stage);
+
 // Trustworthy calibrations (see calibrationTrustworthy), measured on rendered
 // sweeps of a distorted lens (README, calibrating a camera).
 constexpr int kTrustMinViews = 10;
@@ -41,6 +58,7 @@ constexpr double kTrustMaxCentreSpread = 0.01;     // 1.96 sigma of cx, cy over 
 constexpr double kTrustMinCoverage = 0.5;          // fraction of the picture's cells seen
 
 struct LensCalibration {
+    LensStage stage;
     CameraModel camera;  // fx fy cx cy, k1 k2 p1 p2 k3 (distortionCount 5), rms, views, board
     double rms;          // px, over every corner of the kept views
     std::vector<double> viewErrors;  // px RMS per given view, dropped ones with the final lens too
@@ -49,17 +67,23 @@ struct LensCalibration {
     double deviationFx, deviationFy, deviationCx, deviationCy;  // standard deviations, px
     double coverage;  // fraction of the picture's coverage cells holding a kept corner
     bool monotone;    // the radial distortion folds nowhere inside the picture
+    // The board's pose in each kept view (in the order of the given views),
+    // as the calibration found it: board point P, camera point R(rotation) P + translation.
+    std::vector<int> keptViews;  // indices into the given views
+    std::vector<cv::Vec3d> rotations, translations;
 };
 
 // Calibrates from views of a pattern (inner corners per row, per column) in
 // pictures of the given size. False with one line in *error when there are
 // under kMinCalibrationViews usable views or the calibration fails; true
 // comes with finite figures.
+// The whole model (kStageFull) unless told.
 bool calibrateLens(const std::vector<std::vector<cv::Point2f>>& views, cv::Size pattern, cv::Size picture,
-                   LensCalibration* result, std::string* error);
+                   LensCalibration* result, std::string* error, LensStage stage = kStageFull);
 
 // The same over a view collection's kept views (in collection order).
-bool calibrateLens(const ViewCollection& views, LensCalibration* result, std::string* error);
+bool calibrateLens(const ViewCollection& views, LensCalibration* result, std::string* error,
+                   LensStage stage = kStageFull);
 
 // True when the calibration can replace a camera model: at least
 // kTrustMinViews views kept, RMS under kTrustMaxRms, the 95 % intervals of

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "lens_calibration.h"
 #include "self_calibration.h"
 #include "state.h"
 #include "tracking.h"
@@ -11,11 +12,13 @@ namespace {
 
 std::string savePath;
 
-void reportSwitch(const CameraModel& m, long framesWhileComputing) {
+void reportSwitch(const CameraModel& m, const LensSwitchReport& r) {
     std::fprintf(stderr,
-                 "self-calibration: the lens is calibrated from %d views (%ld frames shown meanwhile); now "
-                 "undistorting with f %.1f px (fy %.1f), principal point (%.1f, %.1f), RMS %.3f px\n",
-                 m.views, framesWhileComputing, m.fx, m.fy, m.cx, m.cy, m.rms);
+                 "self-calibration: the lens is calibrated from %d views (%ld frames shown meanwhile), stage %s; "
+                 "now undistorting with f %.1f px (fy %.1f), principal point (%.1f, %.1f), k1 %.4f, RMS %.3f px, "
+                 "predicted overlay error %.3f px\n",
+                 r.views, r.framesWhileComputing, lensStageName(static_cast<LensStage>(r.stage)), m.fx, m.fy, m.cx,
+                 m.cy, m.distortion[0], m.rms, r.predictedPx);
 }
 
 }  // namespace
@@ -24,11 +27,9 @@ void saveCameraTo(const std::string& path) { savePath = path; }
 
 void switchToTrustedLens() {
     CameraModel model;
-    long framesWhileComputing = 0;
-    if (!takeTrustedLens(&model, &framesWhileComputing) ||
-        !takeLensModel(model, movie.width, movie.height, &camera))
-        return;
-    reportSwitch(model, framesWhileComputing);
+    LensSwitchReport report;
+    if (!takeTrustedLens(&model, &report) || !takeLensModel(model, movie.width, movie.height, &camera)) return;
+    reportSwitch(model, report);
     std::string error;
     if (!saveCameraInUse(&error)) std::fprintf(stderr, "self-calibration: %s\n", error.c_str());
 }

@@ -38,7 +38,9 @@ void writePoseHeader(std::FILE* out) {
     std::fprintf(out, "frame,found,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,rms_px,fy,cx,cy,tracked,ms_frame");
     for (const char* name : kIdleStageNames) std::fprintf(out, ",ms_%s", name);
     for (const char* name : kDisplayStageNames) std::fprintf(out, ",ms_%s", name);
-    std::fprintf(out, ",ms_readback\n");
+    // The lens in use, so that with f, fy, cx, cy every row names the camera
+    // that drew it (zeros without one).
+    std::fprintf(out, ",ms_readback,k1,k2,p1,p2,k3,k4,k5,k6\n");
 }
 
 // Root mean square distance in pixels between the detected corners and the
@@ -77,7 +79,10 @@ void composePoseRow(Recording* r, long frame, const StageTimes& t, double readBa
     append(&head, ",%.4f,%.9g,%.9g,%.9g,%d", reprojectionRms(), camera.fy, camera.cx, camera.cy, chess.tracked ? 1 : 0);
     for (double ms : t.idleMs) append(&tail, ",%.3f", ms);
     for (double ms : t.displayMs) append(&tail, ",%.3f", ms);
-    append(&tail, ",%.3f\n", readBackMs);
+    append(&tail, ",%.3f", readBackMs);
+    for (int k = 0; k < kMaxDistortionCoefficients; ++k)
+        append(&tail, ",%.9g", lens.active && k < lens.model.distortionCount ? lens.model.distortion[k] : 0.0);
+    tail += "\n";
     r->rowPending = true;
 }
 

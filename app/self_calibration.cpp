@@ -1,47 +1,36 @@
-// self_calibration.cpp - the view collection, the attempts and the worker.
+// self_calibration.cpp - the lens search, its attempts and the worker.
 #include "self_calibration.h"
 
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
 
-#include "calibration_views.h"
-#include "lens_calibration.h"
+#include "lens_search.h"
 
 namespace {
 
-using Views = std::vector<std::vector<cv::Point2f>>;
-
-// A calibration is attempted once the collection holds enough views for a
-// trustworthy one and again whenever it has changed by this many views.
-constexpr long kChangesBetweenAttempts = 3;
-
-// The worker's hand-off: one job in, one result out. On the heap and never
-// freed while the worker may run (the process may end from a callback).
+// The worker's hand-off: one attempt in, one result out. On the heap and
+// never freed while the worker may run (the process may end from a callback).
 struct Worker {
     std::mutex mutex;
     std::condition_variable changed;
-    cv::Size pattern, picture;
-    Views job;
+    LensAttempt job;
     bool hasJob = false, busy = false, stopping = false;
     bool hasResult = false;
-    LensCalibration result;
-    bool trusted = false;
+    LensAttempt jobDone;
+    LensAttemptResult result;
 };
 
 struct SelfCalibration {
     bool running = false;
-    bool handedBack = false;
     SelfCalibrationWork work = kCalibrateInLoop;
-    ViewCollection views;
-    long changesAtLastAttempt = 0;
-    bool attempted = false;
-    bool haveTrusted = false;
-    CameraModel trusted;
+    LensSearch search;
+    bool switchPending = false;
+    LensSwitchReport report;
     long framesWhileComputing = 0;  // frames the loop went through during the latest attempt
     cv::Mat grey;
     Worker* worker = nullptr;
@@ -50,72 +39,70 @@ struct SelfCalibration {
 
 SelfCalibration self;
 
-bool calibrateAndJudge(const Views& views, cv::Size pattern, cv::Size picture, LensCalibration* result) {
-    std::string error;
-    return calibrateLens(views, pattern, picture, result, &error) && calibrationTrustworthy(*result, nullptr);
-}
-
 void runWorker(Worker* w) {
     for (;;) {
-        Views job;
+        LensAttempt job;
         {
             std::unique_lock<std::mutex> lock(w->mutex);
             w->changed.wait(lock, [w] { return w->hasJob || w->stopping; });
             if (w->stopping) return;
-            job.swap(w->job);
+            job = std::move(w->job);
             w->hasJob = false;
             w->busy = true;
         }
-        LensCalibration result;
-        bool trusted = calibrateAndJudge(job, w->pattern, w->picture, &result);
+        LensAttemptResult result;
+        runLensAttempt(job, &result);
         std::lock_guard<std::mutex> lock(w->mutex);
-        w->result = result;
-        w->trusted = trusted;
+        w->jobDone = std::move(job);
+        w->result = std::move(result);
         w->hasResult = true;
         w->busy = false;
     }
 }
 
-// A new attempt is due when the views suffice and have changed enough since
-// the last one; on the worker, only while it is idle.
-bool attemptDue() {
-    if (static_cast<int>(self.views.views.size()) < kTrustMinViews) return false;
-    if (self.attempted && self.views.changes < self.changesAtLastAttempt + kChangesBetweenAttempts) return false;
-    if (self.work == kCalibrateInLoop) return true;
+bool workerIdle() {
     std::lock_guard<std::mutex> lock(self.worker->mutex);
-    return !self.worker->busy && !self.worker->hasJob;
+    return !self.worker->busy && !self.worker->hasJob && !self.worker->hasResult;
+}
+
+// A result taken back into the search; a switch waits for takeTrustedLens.
+void acceptResult(const LensAttempt& attempt, const LensAttemptResult& result) {
+    if (!acceptLensAttempt(&self.search, attempt, result)) return;
+    const StageJudgement& chosen = result.staged.stages[result.decision.stage];
+    self.report = LensSwitchReport{result.decision.stage, chosen.calibration.keptCount, chosen.predictedPx,
+                                   self.framesWhileComputing};
+    self.switchPending = true;
 }
 
 void attemptCalibration() {
-    self.attempted = true;
-    self.changesAtLastAttempt = self.views.changes;
     self.framesWhileComputing = 0;
-    Views views = keptCorners(self.views);
+    LensAttempt attempt = prepareLensAttempt(&self.search);
     if (self.work == kCalibrateInLoop) {
-        LensCalibration result;
-        if (calibrateAndJudge(views, self.views.pattern, self.views.picture, &result)) {
-            self.trusted = result.camera;
-            self.haveTrusted = true;
-        }
+        LensAttemptResult result;
+        runLensAttempt(attempt, &result);
+        acceptResult(attempt, result);
         return;
     }
     {
         std::lock_guard<std::mutex> lock(self.worker->mutex);
-        self.worker->job.swap(views);
+        self.worker->job = std::move(attempt);
         self.worker->hasJob = true;
     }
     self.worker->changed.notify_all();
 }
 
-// The worker's latest result, when it came in trusted.
 void collectWorkerResult() {
-    std::lock_guard<std::mutex> lock(self.worker->mutex);
-    if (self.worker->busy || self.worker->hasJob) ++self.framesWhileComputing;
-    if (!self.worker->hasResult) return;
-    self.worker->hasResult = false;
-    if (!self.worker->trusted) return;
-    self.trusted = self.worker->result.camera;
-    self.haveTrusted = true;
+    LensAttempt attempt;
+    LensAttemptResult result;
+    {
+        std::lock_guard<std::mutex> lock(self.worker->mutex);
+        if (self.worker->busy || self.worker->hasJob) ++self.framesWhileComputing;
+        if (!self.worker->hasResult) return;
+        self.worker->hasResult = false;
+        attempt = std::move(self.worker->jobDone);
+        result = std::move(self.worker->result);
+    }
+    acceptResult(attempt, result);
 }
 
 }  // namespace
@@ -125,32 +112,42 @@ void startSelfCalibration(cv::Size picture, cv::Size pattern, SelfCalibrationWor
     self = SelfCalibration();
     self.running = true;
     self.work = work;
-    initViewCollection(&self.views, picture, pattern, kDefaultCalibrationViews);
+    initLensSearch(&self.search, picture, pattern);
     if (work != kCalibrateOnWorker) return;
     self.worker = new Worker();
-    self.worker->pattern = pattern;
-    self.worker->picture = picture;
     self.thread = new std::thread(runWorker, self.worker);
 }
 
-void offerBoardView(const cv::Mat& frame, const cv::Point2f* corners, int count, long frameIndex) {
-    if (!self.running || self.handedBack || self.haveTrusted) return;
+void offerBoardView(const cv::Mat& frame, const cv::Point2f* corners, int count, long frameIndex,
+                    double viewerFocal) {
+    if (!self.running || self.search.done) return;
     cv::cvtColor(frame, self.grey, cv::COLOR_BGR2GRAY);
     // The tracking's corners are good enough for a pose; a lens wants them
     // refined with a window that stays inside the board's outer squares.
     std::vector<cv::Point2f> view(corners, corners + count);
-    if (refineBoardCorners(self.grey, self.views.pattern, &view)) offerView(&self.views, view, self.grey, frameIndex);
-    if (attemptDue()) attemptCalibration();
+    if (!refineBoardCorners(self.grey, self.search.views.pattern, &view)) return;
+    bool due = offerLensView(&self.search, view, self.grey, frameIndex, viewerFocal);
+    if (due && (self.work == kCalibrateInLoop || workerIdle())) attemptCalibration();
 }
 
-bool takeTrustedLens(CameraModel* model, long* framesWhileComputing) {
-    if (!self.running || self.handedBack) return false;
+bool takeTrustedLens(CameraModel* model, LensSwitchReport* report) {
+    if (!self.running) return false;
     if (self.work == kCalibrateOnWorker) collectWorkerResult();
-    if (!self.haveTrusted) return false;
-    *model = self.trusted;
-    *framesWhileComputing = self.framesWhileComputing;
-    self.handedBack = true;
+    if (!self.switchPending) return false;
+    self.switchPending = false;
+    *model = self.search.inUse.model;
+    *report = self.report;
     return true;
+}
+
+SelfCalibrationStatus selfCalibrationStatus() {
+    SelfCalibrationStatus s;
+    s.running = self.running;
+    s.done = self.search.done;
+    s.stage = self.running ? self.search.inUse.stage : -1;
+    if (self.running) s.guidance = guideViews(self.search.views);
+    else s.guidance = ViewGuidance{};
+    return s;
 }
 
 void stopSelfCalibration() {

@@ -164,7 +164,7 @@ void buildCameraMatrices(Camera* cam, int width, int height) {
 void noLensSwitch() {}
 void noViewOffered(long) {}
 void offerSelfCalibrationView(long frameIndex) {
-    offerBoardView(movie.frame, chess.corners, chess.cornerCount, frameIndex);
+    offerBoardView(movie.frame, chess.corners, chess.cornerCount, frameIndex, camera.calibrated ? camera.f : 0.0);
 }
 void (*takeTrustedLensIntoUse)() = noLensSwitch;
 void (*offerViewForLens)(long frameIndex) = noViewOffered;

@@ -77,11 +77,11 @@ constexpr long kAroundCoveredFrames = 10;    // uncovered frames this near a cov
 // Columns of both files, by name.
 enum Column {
     kFrame, kFound, kF, kR1, kR2, kR3, kR4, kR5, kR6, kR7, kR8, kR9, kTx, kTy, kTz, kCovered,
-    kFy, kCx, kCy, kK1, kK2, kP1, kP2, kK3, kTracked, kColumnCount
+    kFy, kCx, kCy, kK1, kK2, kP1, kP2, kK3, kK4, kK5, kK6, kTracked, kColumnCount
 };
 constexpr const char* kColumnNames[kColumnCount] = {
     "frame", "found", "f",  "r1", "r2", "r3", "r4", "r5", "r6", "r7", "r8", "r9", "tx", "ty", "tz", "board_covered",
-    "fy",    "cx",    "cy", "k1", "k2", "p1", "p2", "k3", "tracked"};
+    "fy",    "cx",    "cy", "k1", "k2", "p1", "p2", "k3", "k4", "k5", "k6", "tracked"};
 
 // Which columns a file must have, may have, and whether it may have others.
 struct ColumnSet {
@@ -93,6 +93,7 @@ ColumnSet posesColumns() {
     ColumnSet set = {};
     for (int c = kFrame; c <= kTz; ++c) set.required[c] = true;
     set.optional[kFy] = set.optional[kCx] = set.optional[kCy] = set.optional[kTracked] = true;
+    for (int c = kK1; c <= kK6; ++c) set.optional[c] = true;  // the lens in use
     set.othersAllowed = true;  // reprojection RMS, milliseconds per stage
     return set;
 }
@@ -134,6 +135,7 @@ struct Pose {
 };
 
 struct FrameError {
+    long frame;
     double figure[kFigureCount];  // NaN where no point could be measured
 };
 
@@ -244,8 +246,8 @@ bool parseCamera(const std::vector<std::string>& fields, const int* at, const Se
     p->lens = centredPinholeCamera(s.width, s.height, p->f);
     CameraModel& m = p->lens;
     ok = field(fields, at, kFy, p->f, &m.fy) && field(fields, at, kCx, m.cx, &m.cx) && field(fields, at, kCy, m.cy, &m.cy);
-    for (int i = 0; i < 5; ++i) ok = ok && field(fields, at, kK1 + i, 0.0, &m.distortion[i]);
-    m.distortionCount = 5;
+    for (int i = 0; i < kMaxDistortionCoefficients; ++i) ok = ok && field(fields, at, kK1 + i, 0.0, &m.distortion[i]);
+    m.distortionCount = kMaxDistortionCoefficients;
     return ok;
 }
 
@@ -400,12 +402,12 @@ double registrationDistance(const Setting& s, const Pose& estimate, const Pose& 
     Placement placed = truePoint(truth, p, &xt, &yt);
     if (!inFront || placed == kBehind) return INFINITY;
     if (placed == kPastFold) return NAN;
-    if (!s.undistorted)
+    if (!s.undistorted && !distorts(estimate.lens))
         return std::hypot(xe - xt + (estimate.lens.cx - truth.lens.cx), ye - yt + (estimate.lens.cy - truth.lens.cy));
     // The undistorted picture shows only what the camera's picture holds.
     double column = xt + truth.lens.cx, row = yt + truth.lens.cy;
     if (column < -0.5 || row < -0.5 || column > s.width - 0.5 || row > s.height - 0.5) return NAN;
-    const CameraModel& d = s.display;
+    const CameraModel& d = s.undistorted ? s.display : estimate.lens;
     double x, y;
     if (!undistortNormalised(d, (xt + truth.lens.cx - d.cx) / d.fx, (yt + truth.lens.cy - d.cy) / d.fy, &x, &y))
         return NAN;
@@ -480,6 +482,7 @@ std::vector<FrameError> measureFrames(const Setting& s, const std::vector<Pose>&
         if (!measured(s, poses[i])) continue;
         if (*firstMeasured < 0) *firstMeasured = (long)i;
         errors.push_back(measureFrame(s, poses[i], truth[i], pointsLeftOut));
+        errors.back().frame = (long)i;
     }
     return errors;
 }
@@ -598,6 +601,82 @@ Covered measureCovered(const Setting& s, const std::vector<Pose>& poses, const s
     return c;
 }
 
+// ---------------------------------------------------------------- lens switches
+
+// Frames over which a switch's effect is judged, before it and from it on.
+constexpr long kSwitchWindow = 30;
+
+// The camera a row drew with: f, fy, cx, cy and the lens.
+bool sameLens(const Pose& a, const Pose& b) {
+    if (a.f != b.f || a.lens.fy != b.lens.fy || a.lens.cx != b.lens.cx || a.lens.cy != b.lens.cy) return false;
+    for (int k = 0; k < kMaxDistortionCoefficients; ++k)
+        if (a.lens.distortion[k] != b.lens.distortion[k]) return false;
+    return true;
+}
+
+// A self-calibrating run changes its camera while it runs: every change after
+// the first calibrated row is a switch. The registration of all corners
+// before the first switch and from it on, the camera's error at the first
+// switch and at the end, and the largest rise of the median over the
+// kSwitchWindow measured frames after a switch against the ones before it.
+struct Switches {
+    std::vector<long> frames;
+    double firstFocalPercent, firstCentrePx, finalFocalPercent, finalCentrePx;  // signed f error; distance
+    Summary before, after;
+    double worstRisePx;  // NaN without a switch with frames on both sides
+};
+
+double centreErrorPx(const Pose& estimate, const Pose& truth) {
+    return std::hypot(estimate.lens.cx - truth.lens.cx, estimate.lens.cy - truth.lens.cy);
+}
+
+std::vector<long> lensSwitches(const std::vector<Pose>& poses) {
+    std::vector<long> frames;
+    long last = -1;
+    for (long i = 0; i < (long)poses.size(); ++i) {
+        if (!(poses[i].f > 0)) continue;
+        if (last >= 0 && !sameLens(poses[i], poses[last])) frames.push_back(i);
+        last = i;
+    }
+    return frames;
+}
+
+double medianAllMean(const std::vector<FrameError>& errors) {
+    std::vector<double> values;
+    for (const FrameError& e : errors) values.push_back(e.figure[kAllMean]);
+    return percentile(values, 0.5);
+}
+
+Switches measureSwitches(const std::vector<Pose>& poses, const std::vector<Pose>& truth,
+                         const std::vector<FrameError>& errors) {
+    Switches w;
+    w.frames = lensSwitches(poses);
+    w.firstFocalPercent = w.firstCentrePx = w.finalFocalPercent = w.finalCentrePx = w.worstRisePx = NAN;
+    std::vector<FrameError> before, after;
+    long first = w.frames.empty() ? (long)poses.size() : w.frames.front();
+    for (const FrameError& e : errors) (e.frame < first ? before : after).push_back(e);
+    w.before = summarise(before);
+    w.after = summarise(after);
+    if (w.frames.empty()) return w;
+    const Pose &atSwitch = poses[first], &atEnd = poses.back();
+    w.firstFocalPercent = 100.0 * (atSwitch.f - truth[first].f) / truth[first].f;
+    w.firstCentrePx = centreErrorPx(atSwitch, truth[first]);
+    w.finalFocalPercent = 100.0 * (atEnd.f - truth[poses.size() - 1].f) / truth[poses.size() - 1].f;
+    w.finalCentrePx = centreErrorPx(atEnd, truth[poses.size() - 1]);
+    for (long frame : w.frames) {
+        std::vector<FrameError> earlier, later;
+        for (const FrameError& e : errors) {
+            if (e.frame < frame) earlier.push_back(e);
+            else if ((long)later.size() < kSwitchWindow) later.push_back(e);
+        }
+        if (earlier.size() > (size_t)kSwitchWindow) earlier.erase(earlier.begin(), earlier.end() - kSwitchWindow);
+        if (earlier.empty() || later.empty()) continue;
+        double rise = medianAllMean(later) - medianAllMean(earlier);
+        if (std::isnan(w.worstRisePx) || rise > w.worstRisePx) w.worstRisePx = rise;
+    }
+    return w;
+}
+
 // ---------------------------------------------------------------- reporting
 
 struct Report {
@@ -606,6 +685,7 @@ struct Report {
     Covered covered;
     Stretch still;
     Jitter jitter;
+    Switches switches;
     std::string cameraPath;  // empty without --camera
 };
 
@@ -618,6 +698,17 @@ void printTable(const Report& r) {
     if (r.pointsLeftOut > 0)
         std::printf("%ld corner places left out: past the fold of a lens, far outside the picture%s\n",
                     r.pointsLeftOut, r.cameraPath.empty() ? "" : ", or outside the picture undistorted");
+    const Switches& w = r.switches;
+    if (!w.frames.empty()) {
+        std::printf("lens switches at frames");
+        for (long frame : w.frames) std::printf(" %ld", frame);
+        std::printf("; f at the first %+.3f %%, principal point %.2f px off; at the end %+.3f %%, %.2f px off\n",
+                    w.firstFocalPercent, w.firstCentrePx, w.finalFocalPercent, w.finalCentrePx);
+        std::printf("all corners, mean (px), median / 95th pct: before the first switch %.3f / %.3f, from it on "
+                    "%.3f / %.3f; largest rise over %ld frames after a switch %+.3f px\n",
+                    w.before.median[kAllMean], w.before.p95[kAllMean], w.after.median[kAllMean],
+                    w.after.p95[kAllMean], kSwitchWindow, w.worstRisePx);
+    }
     std::printf("\n%-30s %10s %10s\n", "error per frame", "median", "95th pct");
     for (int f = 0; f < kFigureCount; ++f)
         std::printf("%-30s %10.3f %10.3f\n", kFigureLabels[f], r.summary.median[f], r.summary.p95[f]);
@@ -646,15 +737,22 @@ void printCsv(const Report& r) {
     for (const char* name : kFigureNames) std::printf(",%s_median,%s_p95", name, name);
     std::printf(",still_first,still_last,true_camera_still,jitter_pairs,jitter_rms_px,jitter_max_px");
     std::printf(",tracked,covered_frames,covered_measured,covered_all_mean_px_median,around_all_mean_px_median");
-    std::printf(r.cameraPath.empty() ? "\n" : ",first_measured\n");
+    std::printf(r.cameraPath.empty() ? "" : ",first_measured");
+    std::printf(",switches,first_switch,switch_f_pct,switch_centre_px,final_f_pct,final_centre_px");
+    std::printf(",before_all_mean_px_median,before_all_mean_px_p95,after_all_mean_px_median,after_all_mean_px_p95");
+    std::printf(",after_buildings_mean_px_median,worst_switch_rise_px\n");
     std::printf("%ld,%ld,%ld", r.frames, r.found, r.measuredFrames);
     for (int f = 0; f < kFigureCount; ++f) std::printf(",%.9g,%.9g", r.summary.median[f], r.summary.p95[f]);
     std::printf(",%ld,%ld,%d,%ld,%.9g,%.9g", r.still.first, r.still.last, r.jitter.trueCameraStill ? 1 : 0,
                 r.jitter.pairs, r.jitter.rmsPx, r.jitter.maxPx);
     std::printf(",%ld,%ld,%ld,%.9g,%.9g", r.tracked, r.covered.frames, r.covered.measured, r.covered.allMeanMedianPx,
                 r.covered.aroundAllMeanMedianPx);
-    if (r.cameraPath.empty()) std::printf("\n");
-    else std::printf(",%ld\n", r.firstMeasured);
+    if (!r.cameraPath.empty()) std::printf(",%ld", r.firstMeasured);
+    const Switches& w = r.switches;
+    std::printf(",%zu,%ld,%.9g,%.9g,%.9g,%.9g", w.frames.size(), w.frames.empty() ? -1L : w.frames.front(),
+                w.firstFocalPercent, w.firstCentrePx, w.finalFocalPercent, w.finalCentrePx);
+    std::printf(",%.9g,%.9g,%.9g,%.9g,%.9g,%.9g\n", w.before.median[kAllMean], w.before.p95[kAllMean],
+                w.after.median[kAllMean], w.after.p95[kAllMean], w.after.median[kBuildingMean], w.worstRisePx);
 }
 
 // ---------------------------------------------------------------- command line
@@ -759,6 +857,7 @@ Report makeReport(const Options& o, const Setting& s, const std::vector<Pose>& p
     r.summary = summarise(errors);
     r.still = still;
     r.jitter = measureJitter(s, poses, truth, still);
+    r.switches = measureSwitches(poses, truth, errors);
     r.cameraPath = o.cameraPath;
     return r;
 }
