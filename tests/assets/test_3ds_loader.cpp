@@ -1,5 +1,6 @@
 // 3DS trace, chunk walk and rejection of malformed files, on files built here.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -83,7 +84,10 @@ std::unique_ptr<obj_type> recordFilledWith(unsigned char byte) {
 
 bool sameRecord(const obj_type& a, const obj_type& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-std::string tempPath(const std::string& name) { return testing::TempDir() + "assets_test_" + name; }
+// Per process: CTest runs the tests of this file in parallel processes.
+std::string tempPath(const std::string& name) {
+    return testing::TempDir() + "assets_test_" + std::to_string(getpid()) + "_" + name;
+}
 
 std::string writeTemp(const Bytes& bytes, const std::string& name) {
     const std::string path = tempPath(name);
