@@ -59,7 +59,7 @@ void (*axesStage)() = drawAxes;
 }  // namespace
 
 void chooseFrameStages(const ViewerOptions& options) {
-    hudStage = options.hud ? drawHud : nothing;
+    hudStage = !options.hud ? nothing : options.selfCalibrate ? drawHudWithGuidance : drawHud;
     countFrameForHud = options.hud ? noteFrameAnalysed : nothing;
     axesStage = scene.axes ? drawAxes : nothing;
     chooseTrackingSteps(options);

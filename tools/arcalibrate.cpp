@@ -58,6 +58,8 @@ constexpr double kWantedCoverage = 0.6;  // fraction of the picture's cells
 constexpr int kWantedTilts = 8;          // tilt bins
 // Progress lines for files: one every this many frames.
 constexpr long kProgressEveryFrames = 50;
+// Guidance (what the views still miss) at most this often, in wall time.
+constexpr double kGuidanceEverySeconds = 1.0;
 
 struct Options {
     std::vector<std::string> sources;
@@ -234,7 +236,23 @@ struct Collected {
     ViewCollection views;
     std::vector<std::string> labels;  // by source number
     long pictures = 0, boards = 0;
+    Clock::time_point lastGuidance;
+    bool guided = false;
 };
+
+void printGuidance(const ViewCollection& views) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, describeGuidance(guideViews(views)).c_str());
+}
+
+// About once a second, whatever the source, from the first kept view on.
+void guideNow(Collected* c) {
+    if (c->views.views.empty()) return;
+    Clock::time_point now = Clock::now();
+    if (c->guided && std::chrono::duration<double>(now - c->lastGuidance).count() < kGuidanceEverySeconds) return;
+    printGuidance(c->views);
+    c->lastGuidance = now;
+    c->guided = true;
+}
 
 // Reads the source to its end (or the time limit, or, from a camera, a
 // complete collection), offering every board found.
@@ -279,6 +297,7 @@ bool collectViews(Source* source, const Options& options, Collected* collected, 
                          found ? viewVerdictName(verdict) : "no board");
         else if ((live && changed) || (!live && collected->pictures % kProgressEveryFrames == 0))
             reportCollection(collected->views, label);
+        guideNow(collected);
         if (live && collectionComplete(collected->views)) break;
         double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         if (seconds > 0 && elapsed >= seconds) {
@@ -288,6 +307,7 @@ bool collectViews(Source* source, const Options& options, Collected* collected, 
     }
     if (!error->empty()) return false;
     reportCollection(collected->views, "read " + std::to_string(collected->pictures) + " pictures");
+    if (!collected->views.views.empty()) printGuidance(collected->views);
     return true;
 }
 
