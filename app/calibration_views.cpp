@@ -378,7 +378,9 @@ namespace {
 // The order in which missing regions are suggested: the picture's corners
 // first (they hold the distortion), then its sides, then the middle.
 constexpr int kSuggestionOrder[kGuidanceRegions] = {0, 2, 8, 6, 1, 5, 7, 3, 4};
-constexpr double kRegionCoveredShare = 0.5;
+// A region's outer cells can only be reached with the board partly out of
+// the picture, where the detector no longer finds it.
+constexpr double kRegionCoveredShare = 0.4;
 
 int regionOfCell(int cell) {
     int column = cell % kCoverageColumns, row = cell / kCoverageColumns;

@@ -133,7 +133,7 @@ const char* viewVerdictName(ViewVerdict verdict);
 
 // Guidance for whoever holds the board: what the kept views still miss. The
 // picture is split into nine regions (3 x 3: "top left" .. "bottom right");
-// a region is missing while under half of its coverage cells hold a corner.
+// a region is missing while under 40 % of its coverage cells hold a corner.
 // The tilts are missing while fewer than kWantedSteepViews views are tilted
 // by kSteepViewTilt or more, or while the tilted views lean in fewer than
 // kWantedTiltQuarters of the four directions.
@@ -145,7 +145,7 @@ constexpr int kWantedTiltQuarters = 3;
 struct ViewGuidance {
     int views, capacity;
     std::bitset<kCoverageCells> cells;      // cells holding a corner of a kept view
-    std::bitset<kGuidanceRegions> missing;  // regions under half covered
+    std::bitset<kGuidanceRegions> missing;  // regions under 40 % covered
     int suggested;                          // the region to bring the board to next; -1 for none
     bool steeperTilts;                      // too few steep views
     bool otherTiltDirections;               // the tilted views lean too few ways

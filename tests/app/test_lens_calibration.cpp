@@ -12,64 +12,12 @@
 
 #include "calibration_views.h"
 #include "lens_calibration.h"
+#include "lens_views.h"
 
 namespace {
 
 const cv::Size kPicture(640, 480);
 const cv::Size kPattern(8, 6);
-
-// The lens the views are seen through: a webcam's strong barrel distortion,
-// principal point off the centre.
-struct TrueLens {
-    double f = 600, cx = 329, cy = 233;
-    double distortion[5] = {-0.3, 0.1, 0.001, -0.001, 0.0};
-    cv::Matx33d K() const { return cv::Matx33d(f, 0, cx, 0, f, cy, 0, 0, 1); }
-    cv::Mat D() const { return cv::Mat(1, 5, CV_64F, const_cast<double*>(distortion)).clone(); }
-};
-
-// The board's corners, centred on its middle, unit squares.
-std::vector<cv::Point3f> centredBoard() {
-    std::vector<cv::Point3f> board;
-    for (int i = 0; i < kPattern.height; ++i)
-        for (int j = 0; j < kPattern.width; ++j)
-            board.emplace_back(j - 0.5f * (kPattern.width - 1), i - 0.5f * (kPattern.height - 1), 0.0f);
-    return board;
-}
-
-// The board with its middle on the ray through pixel (u, v), spanning about
-// `span` of the picture's width, tilted by tiltDegrees about an axis in the
-// picture plane at azimuthDegrees. Empty when a corner falls outside.
-std::vector<cv::Point2f> seeBoard(const TrueLens& lens, double u, double v, double span, double tiltDegrees,
-                                  double azimuthDegrees, double noise = 0, std::mt19937* rng = nullptr) {
-    double distance = (kPattern.width - 1) * lens.f / (span * kPicture.width);
-    double a = azimuthDegrees * CV_PI / 180, t = tiltDegrees * CV_PI / 180;
-    cv::Vec3d rotation(t * std::cos(a), t * std::sin(a), 0);
-    cv::Vec3d centre((u - lens.cx) / lens.f * distance, (v - lens.cy) / lens.f * distance, distance);
-    std::vector<cv::Point2f> corners;
-    cv::projectPoints(centredBoard(), rotation, centre, lens.K(), lens.D(), corners);
-    std::normal_distribution<double> gauss(0, noise > 0 ? noise : 1);
-    for (cv::Point2f& p : corners) {
-        if (noise > 0) p.x += gauss(*rng), p.y += gauss(*rng);
-        if (p.x < 1 || p.y < 1 || p.x > kPicture.width - 2 || p.y > kPicture.height - 2) return {};
-    }
-    return corners;
-}
-
-// A camera sweep: the board passes over the whole picture at tilts of 15 to
-// 55 degrees in every direction.
-std::vector<std::vector<cv::Point2f>> sweep(const TrueLens& lens, int frames, double noise, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<std::vector<cv::Point2f>> views;
-    for (int n = 0; n < frames; ++n) {
-        double t = static_cast<double>(n) / frames;
-        double u = kPicture.width * (0.5 + 0.42 * std::sin(2 * CV_PI * 3 * t));
-        double v = kPicture.height * (0.5 + 0.42 * std::sin(2 * CV_PI * 2 * t + 0.7));
-        double tilt = 15 + 40 * (0.5 + 0.5 * std::sin(2 * CV_PI * 5 * t));
-        std::vector<cv::Point2f> corners = seeBoard(lens, u, v, 0.4, tilt, 360 * 7 * t, noise, &rng);
-        if (!corners.empty()) views.push_back(corners);
-    }
-    return views;
-}
 
 // A picture of the board through a homography (no lens), rendered at twice
 // the size and shrunk, then blurred by sigma px; corners are where the
