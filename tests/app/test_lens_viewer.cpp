@@ -180,6 +180,37 @@ TEST(SelfCalibration, SwitchesWithinTheSweepRegistersAndRepeatsExactly) {
     std::system(("rm -rf " + folder).c_str());
 }
 
+// While the lens is searched, --hud tints the picture cells the views cover
+// and frames where to bring the board; once the whole model is in use they
+// are gone and only the text lines remain.
+TEST(SelfCalibration, HudShowsTheCoveredCellsUntilTheLensIsDone) {
+    std::string folder = scratchFolder();
+    ChildProcess child;
+    for (const char* hud : {"", "--hud"}) {
+        std::vector<std::string> arguments = {kLensClip, "--self-calibrate", "--snapshot",
+                                              "12:" + folder + "/early" + hud + ".png", "--snapshot",
+                                              "last:" + folder + "/last" + hud + ".png"};
+        if (*hud) arguments.push_back(hud);
+        ASSERT_EQ(run(kRenderer, arguments, &child), 0) << readFile(child.stderrPath);
+    }
+    EXPECT_NE(readFile(child.stderrPath).find(", stage full;"), std::string::npos) << readFile(child.stderrPath);
+    auto changedBelowText = [&](const std::string& name) {
+        cv::Mat plain = cv::imread(folder + "/" + name + ".png"), hud = cv::imread(folder + "/" + name + "--hud.png");
+        EXPECT_FALSE(plain.empty() || hud.empty()) << name;
+        if (plain.empty() || hud.empty()) return cv::Mat();
+        cv::Rect below(0, 60, plain.cols, plain.rows - 60);
+        cv::Mat difference, grey;
+        cv::absdiff(plain(below), hud(below), difference);
+        cv::cvtColor(difference, grey, cv::COLOR_BGR2GRAY);
+        return cv::Mat(grey > 0);
+    };
+    cv::Mat early = changedBelowText("early"), last = changedBelowText("last");
+    ASSERT_FALSE(early.empty() || last.empty());
+    EXPECT_GT(cv::countNonZero(early), static_cast<int>(early.total() / 20)) << "no cells drawn";
+    EXPECT_EQ(cv::countNonZero(last), 0) << "cells left once the lens is done";
+    std::system(("rm -rf " + folder).c_str());
+}
+
 class ViewerLens : public ViewerTest {};
 
 TEST_F(ViewerLens, SelfCalibratesWhileFramesKeepComing) {

@@ -153,6 +153,22 @@ TEST_F(Arcalibrate, FindsTheLensOfARenderedSweep) {
     EXPECT_NE(r.err.find("25 of 25 views"), std::string::npos) << r.err;
 }
 
+// What the views still miss, from the first view on and at the end: here the
+// sweep's first view (in the middle) and, at the end, a collection spread
+// over the whole picture.
+TEST_F(Arcalibrate, GuidesTheBoardToWhatTheViewsStillMiss) {
+    Outcome r = run(kSweep + " -o " + path("camera.yml"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t first = r.err.find("arcalibrate: views 1 of 25; missing: top left,");
+    EXPECT_NE(first, std::string::npos) << r.err;
+    size_t last = r.err.rfind("arcalibrate: views ");
+    ASSERT_NE(last, std::string::npos);
+    std::string finalLine = r.err.substr(last, r.err.find('\n', last) - last);
+    EXPECT_EQ(finalLine.rfind("arcalibrate: views 25 of 25; ", 0), 0u) << finalLine;
+    EXPECT_EQ(finalLine.find("top left"), std::string::npos) << finalLine;
+    EXPECT_EQ(finalLine.find("steeper tilts"), std::string::npos) << finalLine;
+}
+
 TEST_F(Arcalibrate, MatchesOpenCVsOwnCalibrationOnRealPhotographs) {
     for (const std::string side : {"left", "right"}) {
         std::vector<std::string> paths = photographs(side);

@@ -192,6 +192,41 @@ TEST_F(PoseErrorLens, OnlyFramesWithTheFilesLensAreMeasuredFromTheSwitchOn) {
     EXPECT_NE(table.out.find("camera.yml: 3 frames with its lens, from frame 3"), std::string::npos) << table.out;
 }
 
+// arrender's lens columns: every row measured in the picture its own lens
+// shows, and the changes of lens reported as switches.
+std::string switchingPosesText(const std::vector<Cam>& cams, const std::vector<Lens>& lenses) {
+    std::string text = "frame,found,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,rms_px,fy,cx,cy,ms_track,k1,k2,p1,p2,k3,k4,k5,k6\n";
+    for (size_t i = 0; i < cams.size(); ++i) {
+        const Lens& lens = lenses[i < lenses.size() ? i : lenses.size() - 1];
+        const double values[3] = {lens.fy, lens.cx, lens.cy}, rational[3] = {0, 0, 0};
+        text += std::to_string(i) + ",1," + cameraFields(cams[i]) + ",0.1" + numbers(values, 3) + ",1.5" +
+                numbers(lens.k, 5) + numbers(rational, 3) + "\n";
+    }
+    return text;
+}
+
+TEST_F(PoseErrorLens, EachRowIsMeasuredWithItsOwnLensAndTheSwitchesAreReported) {
+    std::vector<Cam> cams;
+    for (int i = 0; i < 8; ++i) cams.push_back(tilted(5 * i, -3 * i));
+    std::vector<Cam> estimates = cams;
+    for (int i = 0; i < 3; ++i) estimates[i].f = 590;
+    Lens startUp = {590, 320, 240, {0, 0, 0, 0, 0}}, near = kStrongLens;
+    near.k[0] += 0.01;
+    write(truth, lensTruthText(cams, kStrongLens));
+    write(poses, switchingPosesText(estimates, {startUp, startUp, startUp, near, near, kStrongLens}));
+    ToolOutput r = run("");
+    EXPECT_EQ(figure(r, "measured"), 8);
+    EXPECT_EQ(figure(r, "switches"), 2);
+    EXPECT_EQ(figure(r, "first_switch"), 3);
+    EXPECT_NEAR(figure(r, "switch_f_pct"), 0.0, 1e-9);
+    EXPECT_NEAR(figure(r, "final_centre_px"), 0.0, 1e-9);
+    EXPECT_GT(figure(r, "before_all_mean_px_median"), 1.0);  // the raw picture through a pinhole camera
+    EXPECT_LT(figure(r, "after_all_mean_px_median"), 0.5);
+    EXPECT_LT(figure(r, "worst_switch_rise_px"), 0.0);
+    ToolOutput table = runPoseError(poses + " " + truth);
+    EXPECT_NE(table.out.find("lens switches at frames 3 5;"), std::string::npos) << table.out;
+}
+
 TEST_F(PoseErrorLens, ACameraFileThatFitsNoFrameOrThePictureIsRefused) {
     std::vector<Cam> cams = generalViews();
     write(truth, lensTruthText(cams, kStrongLens));
