@@ -59,6 +59,10 @@ constexpr double kMinClusterShare = 0.6, kMaxClusterShare = 2.5;
 // beyond the dark quads found (scan).
 constexpr double kTrackMarginSquares = 3.0;
 constexpr double kCandidateMarginSquares = 1.5;
+// Candidates of the two thresholds are one search when they share this much
+// of the smaller region and their square sizes this share (see sameSearch).
+constexpr double kSamePlaceShare = 0.5;
+constexpr double kSameSquareShare = 0.03;
 // The library ignores a board with a corner this close to its picture's edge;
 // the same rule is applied to the whole frame, so a search region that meets
 // the frame's edge is padded by more than that.
@@ -230,17 +234,13 @@ Candidate describeCluster(const std::vector<Quad>& quads, const std::vector<int>
     return {region & cv::Rect(cv::Point(0, 0), frame), square, static_cast<int>(edges.size())};
 }
 
-// Board-like clusters of dark quads in a reduced copy of the whole frame,
-// the likeliest first: those holding about as many quads as the board has
-// dark squares, then the larger, then by position.
-std::vector<Candidate> scanForBoards(const cv::Mat& bgr, BoardDetector* d) {
-    cv::Mat grey = workPicture(&d->greyFrame, bgr.size());
-    cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
-    cv::Point2d factor;
-    reduceGrey(grey, std::min(1.0, std::sqrt(kScanPixels / static_cast<double>(grey.total()))), d, &factor);
+// Board-like clusters of dark quads in the scan picture (d->search), by one
+// threshold, the likeliest first: those holding about as many quads as the
+// board has dark squares, then the larger, then by position.
+std::vector<Candidate> boardCandidates(BoardDetector* d, bool local, cv::Point2d factor, cv::Size frame) {
     std::vector<Quad> quads;
     std::vector<Candidate> candidates;
-    if (!findScanQuads(d, d->framesLost % 2 == 1, &quads)) return candidates;
+    if (!findScanQuads(d, local, &quads)) return candidates;
     std::vector<int> cluster = clusterQuads(quads);
     std::vector<int> members(quads.size(), 0);
     for (int root : cluster) ++members[root];
@@ -248,7 +248,7 @@ std::vector<Candidate> scanForBoards(const cv::Mat& bgr, BoardDetector* d) {
     for (size_t i = 0; i < quads.size(); ++i) {
         if (cluster[i] != static_cast<int>(i)) continue;
         if (members[i] < kMinClusterShare * expected || members[i] > kMaxClusterShare * expected) continue;
-        candidates.push_back(describeCluster(quads, cluster, static_cast<int>(i), factor, bgr.size()));
+        candidates.push_back(describeCluster(quads, cluster, static_cast<int>(i), factor, frame));
     }
     std::sort(candidates.begin(), candidates.end(), [expected](const Candidate& a, const Candidate& b) {
         int da = std::abs(a.quads - expected), db = std::abs(b.quads - expected);
@@ -257,6 +257,30 @@ std::vector<Candidate> scanForBoards(const cv::Mat& bgr, BoardDetector* d) {
         return a.region.y != b.region.y ? a.region.y < b.region.y : a.region.x < b.region.x;
     });
     return candidates;
+}
+
+// The whole frame reduced once and scanned by both thresholds, the one this
+// frame's turn puts first (global and local by turns) first: a board under
+// even light shows its squares to the global threshold, one under a lamp to
+// one side only to the local one.
+void scanForBoards(const cv::Mat& bgr, BoardDetector* d, std::vector<Candidate> lists[2]) {
+    cv::Mat grey = workPicture(&d->greyFrame, bgr.size());
+    cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
+    cv::Point2d factor;
+    reduceGrey(grey, std::min(1.0, std::sqrt(kScanPixels / static_cast<double>(grey.total()))), d, &factor);
+    bool localFirst = d->framesLost % 2 == 1;
+    lists[0] = boardCandidates(d, localFirst, factor, bgr.size());
+    lists[1] = boardCandidates(d, !localFirst, factor, bgr.size());
+}
+
+// The search of a candidate depends on its region and its square size: two
+// that share most of the smaller region with square sizes this close would
+// search the same picture. (The two thresholds often see one board at
+// square sizes a tenth or more apart, and only one of them may find it.)
+bool sameSearch(const Candidate& a, const Candidate& b) {
+    if (a.region.empty() || b.region.empty()) return false;
+    bool samePlace = (a.region & b.region).area() > kSamePlaceShare * std::min(a.region.area(), b.region.area());
+    return samePlace && std::fabs(a.squarePx - b.squarePx) <= kSameSquareShare * std::max(a.squarePx, b.squarePx);
 }
 
 // The squares' side: the mean distance between neighbouring corners along
@@ -348,20 +372,31 @@ bool searchRegion(const cv::Mat& bgr, const cv::Rect& region, double squarePx, B
     return true;
 }
 
-// Near the previous frame's board when there was one, else in one of the
-// scan's candidates: the n-th frame of a stretch without the board tries the
-// n-th likeliest (cyclically), so that a cluttered scene's candidates all get
-// their turn while each frame pays for one search only.
+// Near the previous frame's board when there was one; when it is not found
+// there (or there was none), in the scan's candidates: one of each
+// threshold's list, the n-th frame of a stretch without the board trying
+// the n-th likeliest (cyclically), so that a cluttered scene's candidates
+// all get their turn while each frame pays for at most three searches. A
+// board that jumped (a cut, a fast swing, brought back into view) is so
+// found in the first frame it shows whole.
 bool searchFrame(const cv::Mat& bgr, BoardDetector* d, std::vector<cv::Point2f>* corners) {
     if (!d->lastCorners.empty()) {
         double square = squareSize(d->lastCorners, d->patternSize);
-        return searchRegion(bgr, grownBox(d->lastCorners, square, kTrackMarginSquares, bgr.size()), square, d, corners);
+        if (searchRegion(bgr, grownBox(d->lastCorners, square, kTrackMarginSquares, bgr.size()), square, d, corners))
+            return true;
     }
-    std::vector<Candidate> candidates = scanForBoards(bgr, d);
-    if (candidates.empty()) return false;
+    std::vector<Candidate> lists[2];
+    scanForBoards(bgr, d, lists);
     size_t turn = d->framesLost > 0 ? static_cast<size_t>(d->framesLost - 1) : 0;
-    const Candidate& chosen = candidates[turn % candidates.size()];
-    return searchRegion(bgr, chosen.region, chosen.squarePx, d, corners);
+    Candidate searched = {cv::Rect(), 0.0, 0};
+    for (const std::vector<Candidate>& candidates : lists) {
+        if (candidates.empty()) continue;
+        const Candidate& chosen = candidates[turn % candidates.size()];
+        if (sameSearch(chosen, searched)) continue;
+        if (searchRegion(bgr, chosen.region, chosen.squarePx, d, corners)) return true;
+        searched = chosen;
+    }
+    return false;
 }
 
 }  // namespace

@@ -619,6 +619,7 @@ bool sameLens(const Pose& a, const Pose& b) {
 // before the first switch and from it on, the camera's error at the first
 // switch and at the end, and the largest rise of the median over the
 // kSwitchWindow measured frames after a switch against the ones before it.
+// The camera at the end is the last calibrated row's, switch or not.
 struct Switches {
     std::vector<long> frames;
     double firstFocalPercent, firstCentrePx, finalFocalPercent, finalCentrePx;  // signed f error; distance
@@ -657,12 +658,15 @@ Switches measureSwitches(const std::vector<Pose>& poses, const std::vector<Pose>
     for (const FrameError& e : errors) (e.frame < first ? before : after).push_back(e);
     w.before = summarise(before);
     w.after = summarise(after);
+    long last = (long)poses.size() - 1;
+    while (last >= 0 && !(poses[last].f > 0)) --last;
+    if (last >= 0) {
+        w.finalFocalPercent = 100.0 * (poses[last].f - truth[last].f) / truth[last].f;
+        w.finalCentrePx = centreErrorPx(poses[last], truth[last]);
+    }
     if (w.frames.empty()) return w;
-    const Pose &atSwitch = poses[first], &atEnd = poses.back();
-    w.firstFocalPercent = 100.0 * (atSwitch.f - truth[first].f) / truth[first].f;
-    w.firstCentrePx = centreErrorPx(atSwitch, truth[first]);
-    w.finalFocalPercent = 100.0 * (atEnd.f - truth[poses.size() - 1].f) / truth[poses.size() - 1].f;
-    w.finalCentrePx = centreErrorPx(atEnd, truth[poses.size() - 1]);
+    w.firstFocalPercent = 100.0 * (poses[first].f - truth[first].f) / truth[first].f;
+    w.firstCentrePx = centreErrorPx(poses[first], truth[first]);
     for (long frame : w.frames) {
         std::vector<FrameError> earlier, later;
         for (const FrameError& e : errors) {

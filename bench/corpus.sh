@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The common yardstick of everything adaptive: a fixed list of rendered
+# videos (bench/corpus.list: paths, lenses, sizes, boards, blur and noise),
+# each run through arrender with every option to be judged, each run measured
+# by pose_error against the video's truth. Prints one table and writes it as
+# CSV (BUILD/corpus/corpus.csv).
+#
+# The videos are rendered once into BUILD/corpus/ and kept; a video is
+# rendered again when its line in the list changes. Runs, by name:
+#   floor   --camera NAME_camera.yml (the true lens: the best any lens can do)
+#   none    no option
+#   self    --self-calibrate
+#   track   --track
+#   smooth  --smooth
+# Columns: frames, found and tracked; the first lens switch (self-calibrating
+# runs); f's error (percent) and the principal point's (px) of the lens in use
+# at the end; all corners' registration (mean per frame, px) median / 95th
+# percentile before the first switch and from it on (no switch: all frames
+# under "after"); the largest rise of the median over 30 frames after a
+# switch; the board's own corners (median); the jitter of the building
+# corners over the still stretch (RMS, px). Registration is measured in the
+# picture each frame was shown in (undistorted with the lens in use).
+#
+# Usage: bench/corpus.sh [BUILD_FOLDER] [--runs "floor none self"] [--only NAME[,NAME...]]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=build
+runs="floor none self track smooth"
+only=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --runs) runs="$2"; shift 2 ;;
+        --only) only=",$2,"; shift 2 ;;
+        -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) build="$1"; shift ;;
+    esac
+done
+build=$(cd "$build" && pwd)
+bin="$build/bin"
+cache="$build/corpus"
+mkdir -p "$cache"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+export OPENCV_LOG_LEVEL=ERROR
+csv="$cache/corpus.csv"
+
+options_of_run() {  # RUN NAME
+    case "$1" in
+        floor) echo "--camera $cache/${2}_camera.yml" ;;
+        none) echo "" ;;
+        self) echo "--self-calibrate" ;;
+        track) echo "--track" ;;
+        smooth) echo "--smooth" ;;
+        *) echo "corpus: unknown run '$1'" >&2; exit 2 ;;
+    esac
+}
+
+render() {  # NAME OPTIONS...: the video, unless the same options made it
+    local name=$1; shift
+    local stamp="$cache/$name.options"
+    if [ -f "$cache/$name.avi" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$*" ]; then return; fi
+    echo "corpus: rendering $name ($*) ..." >&2
+    # shellcheck disable=SC2068
+    "$bin/make_board_video" $@ -o "$cache/$name.avi" > /dev/null
+    echo "$*" > "$stamp"
+}
+
+# pose_error's CSV line as NAME=VALUE words.
+figures() {
+    awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) name[i] = $i } NR == 2 { for (i = 1; i <= NF; ++i) print name[i] "=" $i }' "$1"
+}
+
+echo "scenario,run,frames,found,tracked,first_switch,final_f_pct,final_centre_px,before_all_median_px,before_all_p95_px,after_all_median_px,after_all_p95_px,worst_switch_rise_px,board_median_px,jitter_rms_px,seconds" > "$csv"
+printf "%-22s %-6s %6s %6s %6s %7s %7s %6s %13s %13s %7s %6s %7s %5s\n" scenario run frames found track switch "f %" "pp px" "before md/p95" "after md/p95" "rise" board jitter s
+while read -r name board still moving make_options; do
+    [[ -z "$name" || "$name" == \#* ]] && continue
+    [[ -n "$only" && "$only" != *",$name,"* ]] && continue
+    [ "$make_options" = "-" ] && make_options=""
+    # shellcheck disable=SC2086
+    render "$name" --board "$board" $make_options
+    for run in $runs; do
+        poses="$scratch/$name-$run.csv"
+        start=$(date +%s.%N)
+        # shellcheck disable=SC2046
+        "$bin/arrender" "$cache/$name.avi" --board "$board" $(options_of_run "$run" "$name") --poses "$poses" \
+            2> "$scratch/arrender.err" || { echo "corpus: arrender failed on $name ($run)" >&2; cat "$scratch/arrender.err" >&2; exit 1; }
+        seconds=$(echo "$(date +%s.%N) - $start" | bc)
+        still_option=()
+        [ "$still" != "-" ] && still_option=(--still "$still")
+        "$bin/pose_error" "$poses" "$cache/${name}_truth.csv" --board "$board" "${still_option[@]}" --csv \
+            > "$scratch/figures.csv" || { echo "corpus: pose_error failed on $name ($run)" >&2; exit 1; }
+        declare -A f=()
+        while IFS='=' read -r key value; do f[$key]=$value; done < <(figures "$scratch/figures.csv")
+        echo "$name,$run,${f[frames]},${f[found]},${f[tracked]},${f[first_switch]},${f[final_f_pct]},${f[final_centre_px]},${f[before_all_mean_px_median]},${f[before_all_mean_px_p95]},${f[after_all_mean_px_median]},${f[after_all_mean_px_p95]},${f[worst_switch_rise_px]},${f[board_mean_px_median]},${f[jitter_rms_px]},$seconds" >> "$csv"
+        printf "%-22s %-6s %6d %6d %6d %7s %7.2f %6.2f %6.3f/%6.3f %6.3f/%6.3f %7.3f %6.3f %7.3f %5.1f\n" "$name" "$run" \
+            "${f[frames]}" "${f[found]}" "${f[tracked]}" "${f[first_switch]}" "${f[final_f_pct]}" "${f[final_centre_px]}" \
+            "${f[before_all_mean_px_median]}" "${f[before_all_mean_px_p95]}" "${f[after_all_mean_px_median]}" \
+            "${f[after_all_mean_px_p95]}" "${f[worst_switch_rise_px]}" "${f[board_mean_px_median]}" "${f[jitter_rms_px]}" "$seconds"
+        unset f
+    done
+done < "$here/corpus.list"
+echo "corpus: the table is in $csv" >&2
