@@ -1,4 +1,5 @@
-// pose_filter.cpp - the adaptive low-pass on the camera pose (see the header).
+// pose_filter.cpp - the constant-velocity filter on the camera pose, its gain
+// set in the overlay's pixels (see the header).
 #include "pose_filter.h"
 
 #include <algorithm>
@@ -11,6 +12,15 @@ constexpr double kMsPerSecond = 1000.0;
 // Frames closer in time than this are taken as the same instant (a repeated
 // timestamp): the speed over so short a step means nothing.
 constexpr double kMinTimeStepMs = 0.01;
+// Innovations up to this many noise levels are noise: the gain stays the
+// minimum cutoff's (a still pose's innovation is about one noise level, and
+// is seldom over 1.5: its square is about chi-square with 6 degrees).
+constexpr double kNoiseInnovation = 1.5;
+constexpr int kProbes = 8;
+// The last gain counted in the expected innovation at most this much: after
+// a move the gain is near 1, and the prediction's share is not that large.
+constexpr double kMaxExpectedAlpha = 0.5;
+constexpr int kPoseDimensions = 6;  // rotation vector, then T
 
 // Newton's iteration for the polar factor doubles the correct digits each
 // step from any matrix near a rotation; a few steps reach rounding.
@@ -122,6 +132,11 @@ double smoothingFactor(double cutoffHz, double dtSeconds) {
     return 1.0 / (1.0 + tau / dtSeconds);
 }
 
+bool parametersValid(const PoseFilter& f) {
+    return f.minCutoffHz > 0.0 && std::isfinite(f.minCutoffHz) && f.beta >= 0.0 && std::isfinite(f.beta) &&
+           f.boardColumns >= 2 && f.boardRows >= 2;
+}
+
 // The filter restarts from the raw pose, its rotation already made one.
 bool startAfresh(PoseFilter* f, double timeMs, const double* rotation, double* R, const double* T) {
     f->holdsPose = true;
@@ -129,66 +144,209 @@ bool startAfresh(PoseFilter* f, double timeMs, const double* rotation, double* R
     quaternionFromRotation(rotation, f->q);
     std::copy(T, T + 3, f->T);
     std::fill(f->rate, f->rate + 6, 0.0);
+    f->alpha = 1.0;
     std::copy(rotation, rotation + 9, R);
     return false;
 }
 
-// The fields are the caller's to set: a cutoff of 0 would freeze the pose,
-// a NaN would spread to it.
-bool parametersValid(const PoseFilter& f) {
-    return f.minCutoffHz > 0.0 && std::isfinite(f.minCutoffHz) && f.beta >= 0.0 && std::isfinite(f.beta) &&
-           f.derivativeCutoffHz > 0.0 && std::isfinite(f.derivativeCutoffHz);
-}
-
-// The step from the filtered pose to the raw one: a rotation vector in the
-// camera frame (R_raw = exp(step) R_filtered) and a move of T.
-struct Step {
-    double rotation[3], translation[3];
+struct Pose {
+    double q[4], R[9], T[3];
 };
 
-Step stepToRaw(const PoseFilter& f, const double* rotation, const double* T) {
-    double raw[4], inverse[4] = {f.q[0], -f.q[1], -f.q[2], -f.q[3]}, difference[4];
-    quaternionFromRotation(rotation, raw);
-    multiplyQuaternions(raw, inverse, difference);
-    Step s;
-    rotationVector(difference, s.rotation);
-    for (int i = 0; i < 3; ++i) s.translation[i] = T[i] - f.T[i];
-    return s;
+// The filtered pose moved on by its rate over dt.
+Pose predicted(const PoseFilter& f, double dtSeconds) {
+    Pose p;
+    double turn[3], step[4];
+    for (int i = 0; i < 3; ++i) turn[i] = f.rate[i] * dtSeconds;
+    quaternionFromRotationVector(turn, step);
+    multiplyQuaternions(step, f.q, p.q);
+    normaliseQuaternion(p.q);
+    rotationFromQuaternion(p.q, p.R);
+    for (int i = 0; i < 3; ++i) p.T[i] = f.T[i] + f.rate[3 + i] * dtSeconds;
+    return p;
 }
 
-bool isJump(const Step& s, double distance) {
-    return norm3(s.rotation) > kPoseFilterJumpRad || norm3(s.translation) > kPoseFilterJumpRad * distance;
+// The step from pose `from` to the raw pose: a rotation vector in the camera
+// frame (R_raw = exp(step) R_from) and a move of T.
+void stepBetween(const Pose& from, const double* rawQ, const double* rawT, double* step) {
+    double inverse[4] = {from.q[0], -from.q[1], -from.q[2], -from.q[3]}, difference[4];
+    multiplyQuaternions(rawQ, inverse, difference);
+    rotationVector(difference, step);
+    for (int i = 0; i < 3; ++i) step[3 + i] = rawT[i] - from.T[i];
 }
 
-// The step's rates, low-passed; returns the speed that sets the cutoff: how
-// fast the sight lines turn (rad/s).
-double updateRates(PoseFilter* f, const Step& s, double distance, double dtSeconds) {
-    double alpha = smoothingFactor(f->derivativeCutoffHz, dtSeconds);
-    for (int i = 0; i < 3; ++i) {
-        f->rate[i] += alpha * (s.rotation[i] / dtSeconds - f->rate[i]);
-        f->rate[3 + i] += alpha * (s.translation[i] / dtSeconds - f->rate[3 + i]);
+void boardPoint(int column, int row, double height, double* P) {
+    P[0] = column, P[1] = row, P[2] = -height;  // the camera sees the board from -Z
+}
+
+// The probes: the board's outer corners, on the board and above it.
+void probePoint(const PoseFilter& f, int k, double* P) {
+    int column = (k & 1) ? f.boardColumns - 1 : 0, row = (k & 2) ? f.boardRows - 1 : 0;
+    boardPoint(column, row, k < 4 ? 0.0 : kProbeHeight, P);
+}
+
+// The point's camera coordinates; false behind the camera.
+bool cameraPoint(const double* R, const double* T, const double* P, double* c) {
+    for (int r = 0; r < 3; ++r) c[r] = R[3 * r] * P[0] + R[3 * r + 1] * P[1] + R[3 * r + 2] * P[2] + T[r];
+    return c[2] > 1e-9;
+}
+
+// Pixel of P from the principal point, and d(pixel)/d(rotation vector, T):
+// a small turn w moves the camera point c by w x c.
+bool project(const double* R, const double* T, const PoseNoise& n, const double* P, double* uv, double J[2][6]) {
+    double c[3];
+    if (!cameraPoint(R, T, P, c)) return false;
+    double z = c[2];
+    uv[0] = n.f * c[0] / z, uv[1] = n.fy * c[1] / z;
+    if (!J) return true;
+    const double du[3] = {n.f / z, 0.0, -n.f * c[0] / (z * z)}, dv[3] = {0.0, n.fy / z, -n.fy * c[1] / (z * z)};
+    const double* d[2] = {du, dv};
+    for (int r = 0; r < 2; ++r) {
+        // d/dw (w x c) = -[c]x
+        J[r][0] = d[r][1] * c[2] - d[r][2] * c[1];
+        J[r][1] = d[r][2] * c[0] - d[r][0] * c[2];
+        J[r][2] = d[r][0] * c[1] - d[r][1] * c[0];
+        for (int i = 0; i < 3; ++i) J[r][3 + i] = d[r][i];
     }
-    double turning = norm3(f->rate), moving = distance > 0.0 ? norm3(f->rate + 3) / distance : 0.0;
-    return std::max(turning, moving);
+    return true;
 }
 
-// The filtered pose moves the fraction alpha of the step.
-void advance(PoseFilter* f, const Step& s, double alpha) {
-    double partial[3], turn[4], q[4];
-    for (int i = 0; i < 3; ++i) partial[i] = alpha * s.rotation[i];
+// Solves A x = b for a symmetric positive definite 6 x 6 A (Cholesky);
+// false when A is not.
+bool solveSymmetric(const double A[6][6], const double* b, double* x) {
+    double L[6][6] = {};
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j <= i; ++j) {
+            double sum = A[i][j];
+            for (int k = 0; k < j; ++k) sum -= L[i][k] * L[j][k];
+            if (i == j) {
+                if (!(sum > 0.0)) return false;
+                L[i][i] = std::sqrt(sum);
+            } else {
+                L[i][j] = sum / L[j][j];
+            }
+        }
+    double y[6];
+    for (int i = 0; i < 6; ++i) {
+        double sum = b[i];
+        for (int k = 0; k < i; ++k) sum -= L[i][k] * y[k];
+        y[i] = sum / L[i][i];
+    }
+    for (int i = 5; i >= 0; --i) {
+        double sum = y[i];
+        for (int k = i + 1; k < 6; ++k) sum -= L[k][i] * x[k];
+        x[i] = sum / L[i][i];
+    }
+    return true;
+}
+
+// What the pose's noise moves the probes by (RMS, px): the corners' noise
+// per coordinate sigma, the pose's covariance sigma^2 (Jb^T Jb)^-1
+// from the whole board's Jacobian (scaled to the corners used), through the
+// probes' Jacobian.
+double probeNoisePx(const PoseFilter& f, const double* R, const double* T, const PoseNoise& n) {
+    int corners = std::max(n.corners, 4);
+    double sigma = std::isfinite(n.cornerNoisePx) ? n.cornerNoisePx : 0.0, sigma2 = sigma * sigma;
+    double A[6][6] = {};
+    for (int row = 0; row < f.boardRows; ++row)
+        for (int column = 0; column < f.boardColumns; ++column) {
+            double P[3], uv[2], J[2][6];
+            boardPoint(column, row, 0.0, P);
+            if (!project(R, T, n, P, uv, J)) return kPoseFilterMinNoisePx;
+            for (int a = 0; a < 6; ++a)
+                for (int b = 0; b < 6; ++b) A[a][b] += J[0][a] * J[0][b] + J[1][a] * J[1][b];
+        }
+    double share = static_cast<double>(corners) / (f.boardColumns * f.boardRows);
+    for (auto& row : A)
+        for (double& v : row) v *= share;
+    double sum = 0.0;
+    for (int k = 0; k < kProbes; ++k) {
+        double P[3], uv[2], J[2][6], x[6];
+        probePoint(f, k, P);
+        if (!project(R, T, n, P, uv, J)) continue;
+        for (int r = 0; r < 2; ++r)
+            if (solveSymmetric(A, J[r], x))
+                for (int i = 0; i < 6; ++i) sum += J[r][i] * x[i];
+    }
+    return std::max(kPoseFilterMinNoisePx, std::sqrt(sigma2 * sum / kProbes));
+}
+
+// RMS distance of the probes between two poses, px.
+double probeDistancePx(const PoseFilter& f, const double* Ra, const double* Ta, const double* Rb, const double* Tb,
+                       const PoseNoise& n) {
+    double sum = 0.0;
+    for (int k = 0; k < kProbes; ++k) {
+        double P[3], a[2], b[2];
+        probePoint(f, k, P);
+        if (!project(Ra, Ta, n, P, a, nullptr) || !project(Rb, Tb, n, P, b, nullptr)) return INFINITY;
+        sum += (a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]);
+    }
+    return std::sqrt(sum / kProbes);
+}
+
+bool isJump(const double* step, double distance) {
+    return norm3(step) > kPoseFilterJumpRad || norm3(step + 3) > kPoseFilterJumpRad * distance;
+}
+
+// The output: the prediction moved alpha of the way to the raw pose; the
+// rate by alpha^2 / (2 - alpha) of the innovation per second.
+void update(PoseFilter* f, const Pose& prediction, const double* innovation, double alpha, double dtSeconds) {
+    double partial[3], turn[4];
+    for (int i = 0; i < 3; ++i) partial[i] = alpha * innovation[i];
     quaternionFromRotationVector(partial, turn);
-    multiplyQuaternions(turn, f->q, q);
-    normaliseQuaternion(q);
-    std::copy(q, q + 4, f->q);
-    for (int i = 0; i < 3; ++i) f->T[i] += alpha * s.translation[i];
+    multiplyQuaternions(turn, prediction.q, f->q);
+    normaliseQuaternion(f->q);
+    for (int i = 0; i < 3; ++i) f->T[i] = prediction.T[i] + alpha * innovation[3 + i];
+    double rateGain = alpha * alpha / (2.0 - alpha);
+    for (int i = 0; i < kPoseDimensions; ++i) f->rate[i] += rateGain * innovation[i] / dtSeconds;
+}
+
+// The corners' noise per coordinate from the residuals' RMS and from their
+// change since the frame before (NaN without 4 matched corners).
+void residualNoise(const CornerResiduals& now, const CornerResiduals& before, double* fromResiduals,
+                   double* fromChanges) {
+    *fromResiduals = *fromChanges = NAN;
+    if (now.n <= 3) return;
+    double sum = 0.0, changeSum = 0.0;
+    int matched = 0;
+    for (int k = 0; k < now.n; ++k) {
+        sum += now.dx[k] * now.dx[k] + now.dy[k] * now.dy[k];
+        for (int j = 0; j < before.n; ++j) {
+            if (before.boardX[j] != now.boardX[k] || before.boardY[j] != now.boardY[k]) continue;
+            double cx = now.dx[k] - before.dx[j], cy = now.dy[k] - before.dy[j];
+            changeSum += cx * cx + cy * cy;
+            ++matched;
+            break;
+        }
+    }
+    // E|r|^2 = 2 sigma^2 (1 - 3/n) per corner; a change of two such: twice that.
+    double kept = 1.0 - 3.0 / now.n;
+    *fromResiduals = std::sqrt(sum / now.n / (2.0 * kept));
+    if (matched > 3) *fromChanges = std::sqrt(changeSum / matched / (4.0 * kept));
 }
 
 }  // namespace
 
-void initPoseFilter(PoseFilter* filter, double minCutoffHz, double beta) {
+double cornerNoisePx(const CornerResiduals& now, const CornerResiduals& before) {
+    double fromResiduals, fromChanges;
+    residualNoise(now, before, &fromResiduals, &fromChanges);
+    if (std::isnan(fromChanges)) return fromResiduals;
+    return std::min(fromResiduals, kResidualChangeCap * fromChanges);
+}
+
+bool residualsMostlyModelError(const CornerResiduals& now, const CornerResiduals& before) {
+    double fromResiduals, fromChanges;
+    residualNoise(now, before, &fromResiduals, &fromChanges);
+    double rms = fromResiduals * std::sqrt(2.0 * (1.0 - 3.0 / std::max(now.n, 4)));
+    return rms > kModelErrorRmsPx || fromResiduals > kResidualChangeCap * fromChanges;
+}
+
+void initPoseFilter(PoseFilter* filter, double minCutoffHz, double beta, int boardColumns, int boardRows) {
     filter->minCutoffHz = minCutoffHz > 0.0 && std::isfinite(minCutoffHz) ? minCutoffHz : kPoseFilterMinCutoffHz;
     filter->beta = beta >= 0.0 && std::isfinite(beta) ? beta : kPoseFilterBeta;
-    filter->derivativeCutoffHz = kPoseFilterDerivativeCutoffHz;
+    bool board = boardColumns >= 2 && boardRows >= 2;
+    filter->boardColumns = board ? boardColumns : 8;
+    filter->boardRows = board ? boardRows : 6;
     resetPoseFilter(filter);
 }
 
@@ -199,26 +357,49 @@ void resetPoseFilter(PoseFilter* filter) {
     filter->q[0] = 1.0;
     std::fill(filter->T, filter->T + 3, 0.0);
     std::fill(filter->rate, filter->rate + 6, 0.0);
+    filter->innovationPx = filter->noisePx = NAN;
+    filter->alpha = 1.0;
 }
 
-bool filterPose(PoseFilter* f, double timeMs, double R[9], double T[3]) {
+bool filterPose(PoseFilter* f, double timeMs, const PoseNoise& noise, double R[9], double T[3]) {
     double rotation[9];
     if (!parametersValid(*f) || !std::isfinite(timeMs) || !allFinite(R, 9) || !allFinite(T, 3) ||
-        !nearestRotation(R, rotation)) {
+        !nearestRotation(R, rotation) || !(noise.f > 0) || !(noise.fy > 0)) {
         resetPoseFilter(f);
         return false;
     }
     double dtMs = timeMs - f->timeMs;
     if (!f->holdsPose || !(dtMs >= kMinTimeStepMs) || dtMs > kPoseFilterMaxGapMs)
         return startAfresh(f, timeMs, rotation, R, T);
-    Step step = stepToRaw(*f, rotation, T);
-    double distance = norm3(f->T);
-    if (isJump(step, distance)) return startAfresh(f, timeMs, rotation, R, T);
+    double rawQ[4], fromLast[6], innovation[6];
+    quaternionFromRotation(rotation, rawQ);
+    Pose last = predicted(*f, 0.0);
+    stepBetween(last, rawQ, T, fromLast);
+    if (isJump(fromLast, norm3(f->T))) return startAfresh(f, timeMs, rotation, R, T);
 
     double dtSeconds = dtMs / kMsPerSecond;
-    double speed = updateRates(f, step, distance, dtSeconds);
-    advance(f, step, smoothingFactor(f->minCutoffHz + f->beta * speed, dtSeconds));
-    if (!allFinite(f->q, 4) || !allFinite(f->T, 3)) return startAfresh(f, timeMs, rotation, R, T);
+    Pose prediction = predicted(*f, dtSeconds);
+    double moving = probeDistancePx(*f, rotation, T, prediction.R, prediction.T, noise);
+    double still = probeDistancePx(*f, rotation, T, last.R, last.T, noise);
+    if (still < moving) {
+        // The pose stays closer to where it was than to where its rate was
+        // taking it: the camera has stopped (or turned back), and the rate
+        // would only make the overlay drift on.
+        std::fill(f->rate, f->rate + kPoseDimensions, 0.0);
+        prediction = last;
+        moving = still;
+    }
+    stepBetween(prediction, rawQ, T, innovation);
+    f->innovationPx = moving;
+    f->noisePx = probeNoisePx(*f, rotation, T, noise);
+    // The innovation of a still pose is its own noise and the prediction's:
+    // the steady state of the last gain puts their sum at noise^2 / (1 - alpha).
+    double expected = f->noisePx / std::sqrt(1.0 - std::min(f->alpha, kMaxExpectedAlpha));
+    double excess = std::max(0.0, f->innovationPx / expected - kNoiseInnovation);
+    f->alpha = std::isfinite(excess) ? smoothingFactor(f->minCutoffHz + f->beta * excess * excess, dtSeconds) : 1.0;
+    update(f, prediction, innovation, f->alpha, dtSeconds);
+    if (!allFinite(f->q, 4) || !allFinite(f->T, 3) || !allFinite(f->rate, 6))
+        return startAfresh(f, timeMs, rotation, R, T);
     f->timeMs = timeMs;
     rotationFromQuaternion(f->q, R);
     std::copy(f->T, f->T + 3, T);

@@ -54,14 +54,12 @@ constexpr size_t kMaxLineBytes = 65536;
 constexpr long kMaxFrames = 1000000;
 constexpr double kMinDepth = 1e-9;  // world units in front of the camera
 
-// A filter's parameters: minimum cutoff (Hz), beta (Hz per rad/s), the
-// derivative's cutoff (Hz).
+// A filter's parameters: minimum cutoff (Hz), beta (Hz per noise level).
 struct Setting {
-    double minCutoffHz, beta, derivativeCutoffHz;
+    double minCutoffHz, beta;
 };
-constexpr Setting kDefaultSetting = {kPoseFilterMinCutoffHz, kPoseFilterBeta, kPoseFilterDerivativeCutoffHz};
-const Setting kDefaultSettings[] = {kDefaultSetting,   {1.0, 0.0, 2.0},   {1.0, 50.0, 2.0},  {1.0, 200.0, 2.0},
-                                    {0.5, 100.0, 2.0}, {2.0, 100.0, 2.0}, {1.0, 100.0, 1.0}, {1.0, 100.0, 3.0}};
+constexpr Setting kDefaultSetting = {kPoseFilterMinCutoffHz, kPoseFilterBeta};
+const Setting kDefaultSettings[] = {kDefaultSetting, {1.0, 0.0}, {1.0, 3.0}, {1.0, 30.0}, {0.5, 10.0}, {2.0, 10.0}};
 
 // Board and buildings, as in tools/pose_error.cpp: corner k of the board at
 // world (k mod 8, k div 8, 0); building corners in the board frame (x, y, z),
@@ -78,9 +76,12 @@ constexpr double kBuildingCornersInBoardFrame[kBuildingCorners][3] = {
 constexpr int kLagWindowFrames = 30;
 constexpr double kMaxShiftFrames = 3.0, kShiftStepFrames = 0.01;
 
-// Synthetic moves.
-constexpr double kSyntheticF = 600.0;          // pixels
+// Synthetic moves: a short and a long lens, the corners' noise of a sharp
+// detection (the filter's noise level; the poses themselves are exact).
+const double kSyntheticFocals[] = {500.0, 1500.0};  // pixels
+constexpr double kSyntheticCornerNoisePx = 0.1;  // per coordinate
 constexpr double kSyntheticDistance = 24.0;    // world units
+constexpr int kLoggedCorners = 48;             // corners a logged pose came from (the log does not say)
 constexpr int kRestFrames = 30, kMoveFrames = 30;
 const double kPanSpeedsDegPerS[] = {10.0, 30.0, 60.0, 120.0};
 const double kTurnsDeg[] = {0.5, 2.0, 5.0, 10.0};
@@ -89,6 +90,7 @@ constexpr double kSettledPx = 0.1;
 struct Pose {
     bool found;
     double f, R[9], T[3], timeMs;
+    double fy, rmsPx;  // the log's fy (f without one) and corner RMS (NaN without one)
 };
 
 struct Point2 {
@@ -123,6 +125,7 @@ bool readCameras(const std::string& path, std::vector<Pose>* poses) {
     std::vector<std::string> header = splitCsvFields(line);
     int frameColumn = csvColumn(header, "frame"), foundColumn = csvColumn(header, "found");
     int timeColumn = csvColumn(header, "time_ms"), camera[kCameraColumns];
+    int fyColumn = csvColumn(header, "fy"), rmsColumn = csvColumn(header, "rms_px");
     bool complete = frameColumn >= 0;
     for (int i = 0; i < kCameraColumns; ++i) {
         camera[i] = csvColumn(header, kCameraNames[i]);
@@ -136,16 +139,19 @@ bool readCameras(const std::string& path, std::vector<Pose>* poses) {
         if (fields.size() != header.size())
             return fail(path, row, "expected " + std::to_string(header.size()) + " fields");
         if ((long)poses->size() >= kMaxFrames) return fail(path, row, "more than a million frames");
-        Pose p = {true, 0, {0}, {0}, 0};
+        Pose p = {true, 0, {0}, {0}, 0, 0, NAN};
         double values[kCameraColumns], frame = 0, found = 1;
         bool ok = parseCsvNumber(fields[frameColumn], &frame) && frame == (double)poses->size();
         for (int i = 0; i < kCameraColumns; ++i) ok = ok && parseCsvNumber(fields[camera[i]], &values[i]);
         if (foundColumn >= 0) ok = ok && parseCsvNumber(fields[foundColumn], &found) && (found == 0 || found == 1);
         p.timeMs = (double)poses->size() * 1000.0 / kFramesPerSecond;
         if (timeColumn >= 0) ok = ok && parseCsvNumber(fields[timeColumn], &p.timeMs);
+        if (rmsColumn >= 0 && !parseCsvNumber(fields[rmsColumn], &p.rmsPx)) p.rmsPx = NAN;  // "nan" without a board
+        if (fyColumn >= 0) ok = ok && parseCsvNumber(fields[fyColumn], &p.fy);
         if (!ok) return fail(path, row, "malformed row, or frame not " + std::to_string(poses->size()));
         p.found = found == 1;
         p.f = values[0];
+        if (fyColumn < 0) p.fy = p.f;
         std::copy(values + 1, values + 10, p.R);
         std::copy(values + 10, values + 13, p.T);
         poses->push_back(p);
@@ -322,14 +328,9 @@ double estimateLag(const std::vector<Pose>& poses, const std::vector<Projection>
 
 // ---------------------------------------------------------------- filtering
 
-void initFilter(PoseFilter* filter, Setting s) {
-    initPoseFilter(filter, s.minCutoffHz, s.beta);
-    filter->derivativeCutoffHz = s.derivativeCutoffHz;
-}
+void initFilter(PoseFilter* filter, Setting s) { initPoseFilter(filter, s.minCutoffHz, s.beta); }
 
-void settingName(Setting s, char* name, size_t size) {
-    std::snprintf(name, size, "%.2g Hz, %g, %.2g Hz", s.minCutoffHz, s.beta, s.derivativeCutoffHz);
-}
+void settingName(Setting s, char* name, size_t size) { std::snprintf(name, size, "%.2g Hz, %g", s.minCutoffHz, s.beta); }
 
 // The log's poses through a filter of the given setting, frame by frame.
 std::vector<Pose> filterPoses(const std::vector<Pose>& raw, Setting s, long* resets) {
@@ -342,7 +343,10 @@ std::vector<Pose> filterPoses(const std::vector<Pose>& raw, Setting s, long* res
             resetPoseFilter(&filter);
             continue;
         }
-        if (!filterPose(&filter, p.timeMs, p.R, p.T)) ++*resets;
+        // The log has each pose's corner RMS, not the residuals themselves.
+        double sigma = p.rmsPx / std::sqrt(2.0 * (1.0 - 3.0 / kLoggedCorners));
+        PoseNoise noise = {p.f, p.fy > 0 ? p.fy : p.f, sigma, kLoggedCorners};
+        if (!filterPose(&filter, p.timeMs, noise, p.R, p.T)) ++*resets;
     }
     return filtered;
 }
@@ -409,12 +413,12 @@ void printAllFramesTable(const std::vector<Row>& rows) {
 
 // R, T of a camera that has turned by `angle` (radians) about its own
 // vertical axis from the base pose: Pc = Q (R0 P + T0).
-Pose turnedCamera(double angle, double timeMs) {
+Pose turnedCamera(double angle, double timeMs, double f) {
     const double tilt = 20.0 * kPi / 180.0;  // the board seen at a slant
     double c = std::cos(tilt), s = std::sin(tilt);
     double R0[9] = {1, 0, 0, 0, c, -s, 0, s, c}, T0[3] = {-3.5, -2.5, kSyntheticDistance};
     double ca = std::cos(angle), sa = std::sin(angle), Q[9] = {ca, 0, sa, 0, 1, 0, -sa, 0, ca};
-    Pose p = {true, kSyntheticF, {0}, {0}, timeMs};
+    Pose p = {true, f, {0}, {0}, timeMs, f, kSyntheticCornerNoisePx};
     for (int r = 0; r < 3; ++r) {
         for (int col = 0; col < 3; ++col)
             for (int k = 0; k < 3; ++k) p.R[3 * r + col] += Q[3 * r + k] * R0[3 * k + col];
@@ -433,14 +437,15 @@ double angleBetween(const double* Ra, const double* Rb) {
 
 // A still camera that then turns by angle(t): the filtered poses' angle to
 // the raw ones on the frames of the move.
-std::vector<double> syntheticMoveErrors(Setting s, double (*angleAt)(double seconds, double amount), double amount) {
+std::vector<double> syntheticMoveErrors(Setting s, double f, double (*angleAt)(double seconds, double amount),
+                                        double amount) {
     PoseFilter filter;
     initFilter(&filter, s);
     std::vector<double> errors;
     for (int frame = 0; frame < kRestFrames + kMoveFrames; ++frame) {
         double seconds = std::max(0, frame - kRestFrames + 1) / kFramesPerSecond;
-        Pose raw = turnedCamera(angleAt(seconds, amount), frame * 1000.0 / kFramesPerSecond), out = raw;
-        filterPose(&filter, out.timeMs, out.R, out.T);
+        Pose raw = turnedCamera(angleAt(seconds, amount), frame * 1000.0 / kFramesPerSecond, f), out = raw;
+        filterPose(&filter, out.timeMs, PoseNoise{f, f, kSyntheticCornerNoisePx, kLoggedCorners}, out.R, out.T);
         if (frame >= kRestFrames) errors.push_back(angleBetween(out.R, raw.R));
     }
     return errors;
@@ -450,29 +455,32 @@ double panAngle(double seconds, double degreesPerSecond) { return seconds * degr
 double turnAngle(double seconds, double degrees) { return seconds > 0 ? degrees * kPi / 180.0 : 0.0; }
 
 void printSyntheticMoves(const std::vector<Setting>& settings) {
-    std::printf("\nsynthetic moves (f %.0f px, distance %.0f, exact poses): a pan from rest, lag in frames\n"
-                "(largest, after 1 s); a sudden turn, share made on its frame and frames to within %.1f px\n\n",
-                kSyntheticF, kSyntheticDistance, kSettledPx);
-    std::printf("%-22s", "setting");
-    for (double speed : kPanSpeedsDegPerS) std::printf(" %5.0f deg/s ", speed);
-    for (double turn : kTurnsDeg) std::printf(" %5.1f deg  ", turn);
-    std::printf("\n");
-    for (const Setting& s : settings) {
-        char name[64];
-        settingName(s, name, sizeof name);
-        std::printf("%-22s", name);
-        for (double speed : kPanSpeedsDegPerS) {
-            std::vector<double> e = syntheticMoveErrors(s, panAngle, speed);
-            double step = speed * kPi / 180.0 / kFramesPerSecond;
-            std::printf(" %5.2f %5.2f ", *std::max_element(e.begin(), e.end()) / step, e.back() / step);
-        }
-        for (double turn : kTurnsDeg) {
-            std::vector<double> e = syntheticMoveErrors(s, turnAngle, turn);
-            int settled = 0;
-            while (settled < (int)e.size() && e[settled] * kSyntheticF > kSettledPx) ++settled;
-            std::printf(" %4.0f%% %4d ", 100.0 * (1.0 - e[0] / (turn * kPi / 180.0)), settled);
-        }
+    for (double f : kSyntheticFocals) {
+        std::printf("\nsynthetic moves (f %.0f px, distance %.0f, exact poses, corners' noise %.2f px): a pan from\n"
+                    "rest, lag in frames (largest, after 1 s); a sudden turn, share made on its frame and frames\n"
+                    "to within %.1f px\n\n",
+                    f, kSyntheticDistance, kSyntheticCornerNoisePx, kSettledPx);
+        std::printf("%-22s", "setting");
+        for (double speed : kPanSpeedsDegPerS) std::printf(" %5.0f deg/s ", speed);
+        for (double turn : kTurnsDeg) std::printf(" %5.1f deg  ", turn);
         std::printf("\n");
+        for (const Setting& s : settings) {
+            char name[64];
+            settingName(s, name, sizeof name);
+            std::printf("%-22s", name);
+            for (double speed : kPanSpeedsDegPerS) {
+                std::vector<double> e = syntheticMoveErrors(s, f, panAngle, speed);
+                double step = speed * kPi / 180.0 / kFramesPerSecond;
+                std::printf(" %5.2f %5.2f ", *std::max_element(e.begin(), e.end()) / step, e.back() / step);
+            }
+            for (double turn : kTurnsDeg) {
+                std::vector<double> e = syntheticMoveErrors(s, f, turnAngle, turn);
+                int settled = 0;
+                while (settled < (int)e.size() && e[settled] * f > kSettledPx) ++settled;
+                std::printf(" %4.0f%% %4d ", 100.0 * (1.0 - e[0] / (turn * kPi / 180.0)), settled);
+            }
+            std::printf("\n");
+        }
     }
 }
 
@@ -481,13 +489,13 @@ bool writePoses(const std::string& path, const std::vector<Pose>& poses) {
     std::string partial = path + ".partial";
     std::FILE* out = std::fopen(partial.c_str(), "w");
     if (!out) return fail(path, 0, std::string("cannot write: ") + std::strerror(errno));
-    std::fprintf(out, "frame,found,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz\n");
+    std::fprintf(out, "frame,found,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,fy,rms_px\n");
     for (size_t i = 0; i < poses.size(); ++i) {
         const Pose& p = poses[i];
         std::fprintf(out, "%zu,%d,%.9g", i, p.found ? 1 : 0, p.f);
         for (double v : p.R) std::fprintf(out, ",%.9g", v);
         for (double v : p.T) std::fprintf(out, ",%.9g", v);
-        std::fprintf(out, "\n");
+        std::fprintf(out, ",%.9g,%.4f\n", p.fy, p.rmsPx);
     }
     bool ok = std::fflush(out) == 0 && !std::ferror(out);
     ok = std::fclose(out) == 0 && ok;
@@ -499,7 +507,7 @@ bool writePoses(const std::string& path, const std::vector<Pose>& poses) {
 // ---------------------------------------------------------------- command line
 
 const char* const kUsage =
-    "usage: smoothing_bench POSES.csv TRUTH.csv [--setting MIN_HZ:BETA[:DERIVATIVE_HZ]]...\n"
+    "usage: smoothing_bench POSES.csv TRUTH.csv [--setting MIN_HZ:BETA]...\n"
     "                       [--still FIRST:LAST]\n"
     "Filters the poses of an arrender pose log (--poses) with the pose filter,\n"
     "frame by frame (frame time: a time_ms column, else frame * 1000 / 30), and\n"
@@ -509,10 +517,9 @@ const char* const kUsage =
     "the per-frame mean), the jitter of the building corners on the still\n"
     "stretch, the lag behind the truth on the fastest second; then the lag on\n"
     "synthetic pans and turns.\n"
-    "  --setting MIN_HZ:BETA[:DERIVATIVE_HZ]\n"
-    "                         a filter to compare: minimum cutoff, beta (Hz per\n"
-    "                         rad/s), the speed's cutoff (repeatable; default:\n"
-    "                         the filter's defaults and a few others)\n"
+    "  --setting MIN_HZ:BETA   a filter to compare: minimum cutoff, beta (Hz per\n"
+    "                         noise level; repeatable; default: the filter's\n"
+    "                         defaults and a few others)\n"
     "  --still FIRST:LAST     the still stretch (default: the longest run of\n"
     "                         identical true cameras)\n"
     "  --write PATH           also writes the poses filtered with the first\n"
@@ -530,15 +537,10 @@ bool parsePair(const std::string& text, double* a, double* b) {
            parseCsvNumber(text.substr(colon + 1), b);
 }
 
-// MIN_HZ:BETA or MIN_HZ:BETA:DERIVATIVE_HZ.
+// MIN_HZ:BETA.
 bool parseSetting(const std::string& text, Setting* s) {
-    size_t last = text.rfind(':');
-    bool three = last != std::string::npos && text.find(':') != last;
     *s = kDefaultSetting;
-    bool ok = three ? parsePair(text.substr(0, last), &s->minCutoffHz, &s->beta) &&
-                          parseCsvNumber(text.substr(last + 1), &s->derivativeCutoffHz)
-                    : parsePair(text, &s->minCutoffHz, &s->beta);
-    return ok && s->minCutoffHz > 0 && s->beta >= 0 && s->derivativeCutoffHz > 0;
+    return parsePair(text, &s->minCutoffHz, &s->beta) && s->minCutoffHz > 0 && s->beta >= 0;
 }
 
 struct Options {
@@ -561,7 +563,7 @@ int parseArguments(int argc, char** argv, Options* o) {
         if (a == "--setting") {
             Setting s;
             if (i + 1 >= argc || !parseSetting(argv[++i], &s))
-                return usageError("--setting: expected MIN_HZ:BETA[:DERIVATIVE_HZ], cutoffs > 0, BETA >= 0");
+                return usageError("--setting: expected MIN_HZ:BETA, MIN_HZ > 0, BETA >= 0");
             o->settings.push_back(s);
         } else if (a == "--still") {
             if (i + 1 >= argc || !parsePair(argv[++i], &x, &y) || x < 0 || y <= x || y > kMaxFrames ||

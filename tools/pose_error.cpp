@@ -690,6 +690,7 @@ struct Report {
     Stretch still;
     Jitter jitter;
     Switches switches;
+    Summary moving;  // the frames whose true camera differs from the frame before's
     std::string cameraPath;  // empty without --camera
 };
 
@@ -744,7 +745,7 @@ void printCsv(const Report& r) {
     std::printf(r.cameraPath.empty() ? "" : ",first_measured");
     std::printf(",switches,first_switch,switch_f_pct,switch_centre_px,final_f_pct,final_centre_px");
     std::printf(",before_all_mean_px_median,before_all_mean_px_p95,after_all_mean_px_median,after_all_mean_px_p95");
-    std::printf(",after_buildings_mean_px_median,worst_switch_rise_px\n");
+    std::printf(",after_buildings_mean_px_median,worst_switch_rise_px,moving_all_mean_px_median,moving_all_mean_px_p95\n");
     std::printf("%ld,%ld,%ld", r.frames, r.found, r.measuredFrames);
     for (int f = 0; f < kFigureCount; ++f) std::printf(",%.9g,%.9g", r.summary.median[f], r.summary.p95[f]);
     std::printf(",%ld,%ld,%d,%ld,%.9g,%.9g", r.still.first, r.still.last, r.jitter.trueCameraStill ? 1 : 0,
@@ -755,8 +756,9 @@ void printCsv(const Report& r) {
     const Switches& w = r.switches;
     std::printf(",%zu,%ld,%.9g,%.9g,%.9g,%.9g", w.frames.size(), w.frames.empty() ? -1L : w.frames.front(),
                 w.firstFocalPercent, w.firstCentrePx, w.finalFocalPercent, w.finalCentrePx);
-    std::printf(",%.9g,%.9g,%.9g,%.9g,%.9g,%.9g\n", w.before.median[kAllMean], w.before.p95[kAllMean],
+    std::printf(",%.9g,%.9g,%.9g,%.9g,%.9g,%.9g", w.before.median[kAllMean], w.before.p95[kAllMean],
                 w.after.median[kAllMean], w.after.p95[kAllMean], w.after.median[kBuildingMean], w.worstRisePx);
+    std::printf(",%.9g,%.9g\n", r.moving.median[kAllMean], r.moving.p95[kAllMean]);
 }
 
 // ---------------------------------------------------------------- command line
@@ -862,6 +864,10 @@ Report makeReport(const Options& o, const Setting& s, const std::vector<Pose>& p
     r.still = still;
     r.jitter = measureJitter(s, poses, truth, still);
     r.switches = measureSwitches(poses, truth, errors);
+    std::vector<FrameError> moving;
+    for (const FrameError& e : errors)
+        if (e.frame > 0 && !sameCamera(truth[e.frame], truth[e.frame - 1])) moving.push_back(e);
+    r.moving = summarise(moving);
     r.cameraPath = o.cameraPath;
     return r;
 }
