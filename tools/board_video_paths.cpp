@@ -206,7 +206,8 @@ void pathValuesAt(const PathKey* keys, int count, double t, double* values) {
     double span = keys[i + 1].time - keys[i].time;
     double s = std::clamp((t - keys[i].time) / span, 0.0, 1.0);
     if (keys[i].straight) {
-        for (int v = 0; v < kPathValues; ++v) values[v] = keys[i].value[v] + s * (keys[i + 1].value[v] - keys[i].value[v]);
+        for (int v = 0; v < kPathValues; ++v)
+            values[v] = keys[i].value[v] + s * (keys[i + 1].value[v] - keys[i].value[v]);
         return;
     }
     // Hermite basis, with h00 = 1 - h01 folded in so that a segment between
@@ -474,7 +475,8 @@ double movePeakSpeed(const CameraPath& p, int i) {
             Vec3 corner = {(double)(n % p.board.columns), (double)(n / p.board.columns), 0.0};
             if (!pixelThroughLens(p.lens, c, corner, &now[2 * n], &now[2 * n + 1])) now[2 * n] = NAN;
             if (k > 0 && !std::isnan(now[2 * n]) && !std::isnan(last[2 * n]))
-                fastest = std::max(fastest, std::hypot(now[2 * n] - last[2 * n], now[2 * n + 1] - last[2 * n + 1]) / step);
+                fastest = std::max(fastest,
+                                   std::hypot(now[2 * n] - last[2 * n], now[2 * n + 1] - last[2 * n + 1]) / step);
         }
         std::swap(last, now);
     }
@@ -594,7 +596,8 @@ Camera handheldCameraAt(const CameraPath& p, double seconds) {
     double weight = shakeWeight(p, seconds);
     if (weight == 0.0) return c;
     double angle[3] = {0, 0, 0};
-    for (const ShakeWave& w : p.shake) angle[w.axis] += weight * w.amplitude * std::sin(2 * kPi * w.frequency * seconds + w.phase);
+    for (const ShakeWave& w : p.shake)
+        angle[w.axis] += weight * w.amplitude * std::sin(2 * kPi * w.frequency * seconds + w.phase);
     shakeCamera(&c, angle);
     return c;
 }

@@ -14,15 +14,16 @@
 // where the first building hides the ship's start-up place; sweep, for
 // calibration; desk, a board before a webcam within the middle half of the
 // picture; handheld, drawn from --path-seed; swing, fast moves. A --cut
-// moves the path's clock on by 4 s from its frame. Every pixel is the mean of n x n samples placed symmetrically about its
-// centre (integer pixel coordinates are pixel centres, as for the corner
-// detector); a sample shows the nearest box face or card covering it, else
-// the table where its ray meets Z = 0. Through a distorting lens a sample at
-// pixel (u, v) looks along the ray of the undistorted point of ((u - cx)/f,
-// (v - cy)/f). With --exposure the frame is the mean of sub-frames spread
-// evenly over the shutter, as many as keep the picture's motion between two
-// of them to about 1 px (at most 64: a fast frame costs up to 64 renders).
-// Then Gaussian sensor noise (--noise, 1.8 grey levels by default).
+// moves the path's clock on by 4 s from its frame. Every pixel is the mean
+// of n x n samples placed symmetrically about its centre (integer pixel
+// coordinates are pixel centres, as for the corner detector); a sample
+// shows the nearest box face or card covering it, else the table where its
+// ray meets Z = 0. Through a distorting lens a sample at pixel (u, v) looks
+// along the ray of the undistorted point of ((u - cx)/f, (v - cy)/f). With
+// --exposure the frame is the mean of sub-frames spread evenly over the
+// shutter, as many as keep the picture's motion between two of them to
+// about 1 px (at most 64: a fast frame costs up to 64 renders). Then
+// Gaussian sensor noise (--noise, 1.8 grey levels by default).
 //
 // Output: an MJPG AVI (FFMPEG writer, 30 fps); a CSV with one row per frame:
 // frame,f,r1..r9,tx,ty,tz,board_covered,fy,cx,cy,k1,k2,p1,p2,k3 (Pc = R.P + T,

@@ -238,7 +238,8 @@ TEST(HandheldPath, WholeBoardStaysInViewWithAMarginForEverySeedSizeAndLens) {
         cv::Size size;
         bool lens;
     };
-    const Case cases[] = {{1, {640, 480}, false}, {2, {640, 480}, true}, {3, {1280, 720}, true}, {4, {1920, 1080}, false}};
+    const Case cases[] = {
+        {1, {640, 480}, false}, {2, {640, 480}, true}, {3, {1280, 720}, true}, {4, {1920, 1080}, false}};
     for (const Case& c : cases) {
         PathRun r = runPath("--path handheld --path-seed " + std::to_string(c.seed) + " " +
                                 (c.lens ? offCentreLens(c.size) : std::string()),
@@ -288,7 +289,8 @@ TEST(HandheldPath, RestsStillForASecondAndShakesElsewhere) {
             int start = runs[0].first, end = start + runs[0].second;
             if ((int)i >= start - 10 && (int)i <= end + 10) continue;
             double d2[3];
-            for (int k = 0; k < 3; ++k) d2[k] = r.truth[i].R[6 + k] - 2 * r.truth[i - 1].R[6 + k] + r.truth[i - 2].R[6 + k];
+            for (int k = 0; k < 3; ++k)  // the viewing axis, R's third row
+                d2[k] = r.truth[i].R[6 + k] - 2 * r.truth[i - 1].R[6 + k] + r.truth[i - 2].R[6 + k];
             double degrees = std::sqrt(d2[0] * d2[0] + d2[1] * d2[1] + d2[2] * d2[2]) * 180 / kPi;
             sum += degrees * degrees, largest = std::max(largest, degrees), ++counted;
         }
@@ -319,7 +321,8 @@ TEST(SwingPath, CornersPeakAt20To25PixelsPerFrameAt640AndInProportionToTheWidth)
         for (const Truth& t : r.truth) {
             bool inside = true;
             for (const cv::Point2d& p : project(r, t, boardOutline(c.columns, 6)))
-                inside = inside && p.x >= -0.5 && p.y >= -0.5 && p.x <= c.size.width - 0.5 && p.y <= c.size.height - 0.5;
+                inside = inside && p.x >= -0.5 && p.y >= -0.5 && p.x <= c.size.width - 0.5 &&
+                         p.y <= c.size.height - 0.5;
             whole += inside;
         }
         EXPECT_GE(whole, 0.9 * r.truth.size()) << "frames with the whole board in view";
@@ -335,7 +338,8 @@ TEST(SwingPath, RestsAtTheStartHoldsStillInTheMiddleAndStartsStopsAndTurnsAtOnce
     EXPECT_GE(runs[0].second, 12);
     EXPECT_LE(runs[0].second, 18);
     bool middleStill = false;
-    for (const auto& run : runs) middleStill |= run.first > 40 && run.first < 120 && run.second >= 26 && run.second <= 34;
+    for (const auto& run : runs)
+        middleStill |= run.first > 40 && run.first < 120 && run.second >= 26 && run.second <= 34;
     EXPECT_TRUE(middleStill);
 
     std::vector<double> speeds = cornerSpeeds(r);
