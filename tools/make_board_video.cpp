@@ -9,31 +9,37 @@
 // board. The camera: square pixels, f = 600 px at 640 x 480 scaled with the
 // size (--focal), principal point at pixel (width/2, height/2) with integer
 // halving (--principal-point), and OpenCV's lens distortion k1 k2 p1 p2 k3 on
-// normalised coordinates (--distortion; none by default). Two paths: the
-// sample path moves around and above the board, holds still for one second,
-// and passes where the first building hides the ship's start-up place; the
-// sweep path, for calibration, brings the board to every part of the picture,
-// its corners included, tilted 15 to 55 degrees from its normal and turned.
-// Every pixel is the mean of n x n samples placed symmetrically about its
-// centre (integer pixel coordinates are pixel centres, as for the corner
-// detector); a sample shows the nearest box face or card covering it, else
-// the table where its ray meets Z = 0. Through a distorting lens a sample at
-// pixel (u, v) looks along the ray of the undistorted point of ((u - cx)/f,
-// (v - cy)/f). Then a little Gaussian sensor noise.
+// normalised coordinates (--distortion; none by default). The camera's path
+// (--path; see board_video_paths.h): sample, around and above the board,
+// where the first building hides the ship's start-up place; sweep, for
+// calibration; desk, a board before a webcam within the middle half of the
+// picture; handheld, drawn from --path-seed; swing, fast moves. A --cut
+// moves the path's clock on by 4 s from its frame. Every pixel is the mean
+// of n x n samples placed symmetrically about its centre (integer pixel
+// coordinates are pixel centres, as for the corner detector); a sample
+// shows the nearest box face or card covering it, else the table where its
+// ray meets Z = 0. Through a distorting lens a sample at pixel (u, v) looks
+// along the ray of the undistorted point of ((u - cx)/f, (v - cy)/f). With
+// --exposure the frame is the mean of sub-frames spread evenly over the
+// shutter, as many as keep the picture's motion between two of them to
+// about 1 px (at most 64: a fast frame costs up to 64 renders). Then
+// Gaussian sensor noise (--noise, 1.8 grey levels by default).
 //
 // Output: an MJPG AVI (FFMPEG writer, 30 fps); a CSV with one row per frame:
 // frame,f,r1..r9,tx,ty,tz,board_covered,fy,cx,cy,k1,k2,p1,p2,k3 (Pc = R.P + T,
 // pixel u = f.xd + cx, v = fy.yd + cy, (xd, yd) the distorted (xc/zc, yc/zc));
 // and the same camera as an OpenCV camera file, NAME_camera.yml beside the
 // video NAME.avi. All are written under temporary names and renamed at the
-// end. Limits: even sizes only (the FFMPEG writer rounds odd ones down); the
-// sample path lasts 300 frames, the sweep 240, longer clips hold the last
-// pose; boards up to 10 x 7 (larger ones would reach under a building); a
+// end (--truth-only: the CSV and the camera file alone). Limits: even sizes
+// only (the FFMPEG writer rounds odd ones down); each path has its own
+// length (300 frames for the sample), longer clips hold the last pose;
+// boards up to 10 x 7 (larger ones would reach under a building); a
 // lens that folds over inside the picture is refused.
 //
 // Usage:
 //     make_board_video                                   # board.avi, board_truth.csv, board_camera.yml
 //     make_board_video --path sweep --distortion -0.3,0.1,0,0,0 --video /tmp/lens.avi
+//     make_board_video --path swing --exposure 20 --noise 4 --cut 90 --video /tmp/swing.avi
 #include <CLI/CLI.hpp>
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
@@ -49,6 +55,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "board_video_paths.h"
 #include "camera_file.h"
 #include "command_line.h"
 #include "tsai.h"
@@ -59,15 +66,17 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr const char* kProgram = "make_board_video";
 
 // Video.
-constexpr double kFramesPerSecond = 30.0;
-constexpr int kSampleFrames = 300, kSweepFrames = 240;  // default lengths of the two paths
+constexpr double kFramesPerSecond = kVideoFramesPerSecond;
 constexpr int kMaxFrames = 100000;
 constexpr int kDefaultWidth = 640, kDefaultHeight = 480;  // pixels
 constexpr int kMinSize = 32, kMaxSize = 4096;             // pixels, each side
-constexpr double kFocalAt640x480 = 600.0;                 // pixels
 constexpr int kDefaultSamples = 3;                        // per pixel and axis
 constexpr int kMaxSamples = 8;
 constexpr float kNoiseSigma = 1.8f;  // grey levels, per channel
+constexpr double kMaxNoiseSigma = 64.0;  // grey levels
+constexpr double kFramePeriodMs = 1000.0 / kFramesPerSecond;
+constexpr double kCutSeconds = 4.0;  // a cut moves the path's clock on by this much
+constexpr int kCutFrames = (int)(kCutSeconds * kFramesPerSecond);
 constexpr int kRenderThreads = 2;
 
 // Board, world units (one square): the squares span -1 to W and -1 to H for
@@ -118,10 +127,6 @@ constexpr double kCardCentre[2] = {3.4, 2.6};         // board point under its c
 constexpr double kCardDriftPerFrame[2] = {0.04, -0.02};
 constexpr double kCardTurnDeg = 18.0;
 
-struct Vec3 {
-    double x, y, z;
-};
-
 struct Colour {  // BGR, 0..255
     float b, g, r;
 };
@@ -135,8 +140,6 @@ constexpr Colour kPredio1Colour = {48, 52, 196};
 constexpr Colour kPredio2Colour = {196, 112, 40};
 constexpr Colour kCardColour = {118, 160, 205};
 
-enum CameraPath { kSamplePath, kSweepPath };
-
 struct Options {
     std::string videoPath = "board.avi";
     std::string truthPath;  // empty: derived from videoPath
@@ -149,7 +152,12 @@ struct Options {
     double focal = NAN;                          // pixels; NaN: the size's default
     double principalX = NAN, principalY = NAN;  // pixels; NaN: (width/2, height/2), integer halves
     double distortion[5] = {0, 0, 0, 0, 0};     // k1 k2 p1 p2 k3
-    CameraPath path = kSamplePath;
+    CameraPathKind path = kSamplePath;
+    unsigned pathSeed = 1;            // the hand-held path's keys and shake
+    float noiseSigma = kNoiseSigma;   // grey levels
+    double exposureMs = 0.0;          // 0: no motion blur
+    std::vector<int> cuts;            // frames from which the path's clock jumps on
+    bool truthOnly = false;           // no video: the truth and the camera file only
 };
 
 // The printed board's extent: inner corners, and the squares' edges.
@@ -158,89 +166,6 @@ struct Board {
     double minX, maxX, minY, maxY;
     double centreX, centreY;  // the middle of the inner corners
 };
-
-// The true camera of one frame, and its optical centre in world coordinates.
-struct Camera {
-    double f;
-    double R[9];
-    double T[3];
-    Vec3 centre;
-};
-
-// One key of a camera path: six values, interpolated smoothly between keys.
-constexpr int kPathValues = 6;
-struct PathKey {
-    double time;  // seconds
-    double value[kPathValues];
-    bool rest;  // the camera stops at this key
-};
-
-// The sample path. Values: azimuth (degrees, about the board normal, from
-// world +X towards +Y), tilt from the normal (degrees), distance from the
-// target, target X and Y on the table, roll (degrees): the camera looks at
-// the target from that direction and turns about its axis. Keys 2 and 3
-// hold the camera still for one second; around keys 7 and 8 predio1 stands
-// between the camera and the ship's place. The buildings leave few places
-// to see the whole board from: steep views only from above the board, tilted
-// ones only from the two diagonals between the buildings, where the camera's
-// roll keeps the board's first row at the top.
-constexpr PathKey kPath[] = {
-    {0.0, {95, 21, 24.0, 7.0, 4.0, 0}, false},
-    {1.0, {75, 22, 24.0, 7.0, 4.0, 8}, false},
-    {1.3, {70, 22, 24.0, 7.0, 4.0, 10}, true},
-    {2.3, {70, 22, 24.0, 7.0, 4.0, 10}, true},
-    {3.0, {105, 22, 23.0, 6.0, 4.0, -12}, false},
-    {3.5, {130, 26, 22.0, 6.0, 4.0, -28}, false},
-    {4.0, {145, 40, 21.0, 5.0, 3.5, -32}, false},
-    {4.5, {152, 52, 21.0, 5.0, 3.0, -35}, false},
-    {5.0, {154, 56, 22.0, 6.0, 3.0, -37}, false},
-    {5.5, {145, 40, 21.0, 5.5, 3.5, -32}, false},
-    {6.0, {130, 28, 22.0, 6.0, 4.0, -25}, false},
-    {6.8, {100, 21, 25.0, 7.0, 4.5, -5}, false},
-    {7.5, {65, 21, 24.0, 7.0, 4.0, 12}, false},
-    {8.2, {40, 32, 23.0, 6.0, 4.0, 25}, false},
-    {9.0, {30, 40, 22.0, 6.5, 4.0, 30}, false},
-    {9.5, {45, 30, 23.0, 7.0, 4.0, 22}, false},
-    {10.0, {70, 22, 24.0, 7.0, 4.0, 10}, true},
-};
-constexpr int kPathKeys = sizeof(kPath) / sizeof(kPath[0]);
-
-// The sweep path, for calibration. Values: tilt direction (degrees), tilt
-// from the board normal (degrees), depth of the board's middle (world units
-// for the 8 x 6 board at the default f), where the board's middle appears
-// (across and down, -1 to 1 from the picture's middle to its edges, in the
-// undistorted picture), and the board's turn in the picture (degrees). The
-// board visits the nine parts of the picture twice, each time at another
-// tilt, direction and turn: first whole (the detector finds it beside every
-// corner of the picture), then reaching into the picture's corners, partly
-// out. Tilt directions from -135 to 45 degrees keep the camera on the side
-// of the board away from the buildings; each is chosen so that the board's
-// place off the middle does not add to its slant towards the camera.
-constexpr PathKey kSweep[] = {
-    {0.0, {-45, 15, 15.0, 0.0, 0.0, 0}, false},
-    {0.4, {-45, 40, 16.0, -0.42, -0.38, 20}, false},
-    {0.8, {0, 50, 16.0, 0.0, -0.45, -15}, false},
-    {1.2, {30, 35, 16.0, 0.42, -0.38, 25}, false},
-    {1.6, {40, 45, 16.0, 0.45, 0.0, -20}, false},
-    {2.0, {45, 30, 16.0, 0.42, 0.38, 10}, false},
-    {2.4, {-120, 50, 16.0, 0.0, 0.45, 30}, false},
-    {2.8, {-130, 45, 16.0, -0.42, 0.38, -25}, false},
-    {3.2, {-90, 55, 16.0, -0.45, 0.0, 15}, false},
-    {3.6, {-10, 25, 14.0, 0.0, 0.0, -30}, false},
-    {4.0, {-100, 55, 16.0, -0.6, 0.55, 0}, false},
-    {4.4, {-135, 35, 15.0, 0.0, 0.6, -20}, false},
-    {4.8, {45, 40, 16.0, 0.6, 0.55, 20}, false},
-    {5.2, {20, 55, 16.0, 0.6, 0.0, 30}, false},
-    {5.6, {10, 45, 15.0, 0.6, -0.55, -10}, false},
-    {6.0, {-60, 30, 16.0, 0.0, -0.6, 25}, false},
-    {6.4, {-30, 55, 16.0, -0.6, -0.55, -30}, false},
-    {6.8, {-60, 20, 15.0, -0.6, 0.0, 10}, false},
-    {7.2, {-20, 45, 16.0, 0.0, 0.0, -15}, false},
-    {7.6, {-60, 30, 15.0, 0.0, 0.0, 0}, true},
-};
-constexpr int kSweepKeys = sizeof(kSweep) / sizeof(kSweep[0]);
-constexpr double kSweepMinTiltDeg = 15.0, kSweepMaxTiltDeg = 55.0;
-constexpr int kSweepBoardColumns = 8, kSweepBoardRows = 6;  // the board the depths are for
 
 // ---------------------------------------------------------------- vectors
 
@@ -262,115 +187,7 @@ Colour mixed(Colour a, Colour b, float t) {
     return {a.b + (b.b - a.b) * t, a.g + (b.g - a.g) * t, a.r + (b.r - a.r) * t};
 }
 
-// ---------------------------------------------------------------- camera path
-
-// Slope of value v at key i, per second, for a cubic Hermite spline through
-// the keys: Catmull-Rom, zero at rest keys and at both ends.
-double keySlope(const PathKey* keys, int count, int i, int v) {
-    if (keys[i].rest || i == 0 || i == count - 1) return 0.0;
-    return (keys[i + 1].value[v] - keys[i - 1].value[v]) / (keys[i + 1].time - keys[i - 1].time);
-}
-
-// The six path values at time t (seconds); past the last key the camera rests.
-void pathValuesAt(const PathKey* keys, int count, double t, double* values) {
-    int i = 0;
-    while (i < count - 2 && t >= keys[i + 1].time) ++i;
-    double span = keys[i + 1].time - keys[i].time;
-    double s = std::clamp((t - keys[i].time) / span, 0.0, 1.0);
-    // Hermite basis, with h00 = 1 - h01 folded in so that a segment between
-    // two equal rest keys gives exactly the key's values (a still camera).
-    double h01 = -2 * s * s * s + 3 * s * s, h10 = s * s * s - 2 * s * s + s, h11 = s * s * s - s * s;
-    for (int v = 0; v < kPathValues; ++v) {
-        double from = keys[i].value[v], to = keys[i + 1].value[v];
-        values[v] = from + h01 * (to - from) +
-                    span * (h10 * keySlope(keys, count, i, v) + h11 * keySlope(keys, count, i + 1, v));
-    }
-}
-
-double focalLength(int width, int height) {
-    return kFocalAt640x480 * std::min(width / 640.0, height / 480.0);
-}
-
-// R's rows are the camera's axes in world coordinates; T = -R C.
-void setAxes(Camera* c, const Vec3* rows) {
-    for (int r = 0; r < 3; ++r) {
-        c->R[3 * r] = rows[r].x;
-        c->R[3 * r + 1] = rows[r].y;
-        c->R[3 * r + 2] = rows[r].z;
-        c->T[r] = -dot(rows[r], c->centre);
-    }
-}
-
-// Camera axes in world coordinates: z towards the target, y (image down)
-// along world +Z (into the table) seen from the camera, x = y cross z; then
-// the roll about z.
-Camera sampleCameraAt(int frame, double f) {
-    double v[kPathValues];
-    pathValuesAt(kPath, kPathKeys, frame / kFramesPerSecond, v);
-    double azimuth = radians(v[0]), tilt = radians(v[1]), roll = radians(v[5]);
-    Vec3 target = {v[3], v[4], 0.0};
-    Vec3 offset = {std::sin(tilt) * std::cos(azimuth), std::sin(tilt) * std::sin(azimuth),
-                   -std::cos(tilt)};
-    Camera c;
-    c.f = f;
-    c.centre = target + v[2] * offset;
-    Vec3 z = normalised(target - c.centre);
-    Vec3 y0 = normalised(Vec3{0, 0, 1} - z.z * z);
-    Vec3 x0 = cross(y0, z);
-    Vec3 x = std::cos(roll) * x0 + std::sin(roll) * y0;
-    Vec3 y = -std::sin(roll) * x0 + std::cos(roll) * y0;
-    const Vec3 rows[3] = {x, y, z};
-    setAxes(&c, rows);
-    return c;
-}
-
-// R = Rz(roll) Ru(tilt): the frontal camera (R = I: the board's x to the
-// right, its y down, the first row at the top) tilted about the axis
-// u = (cos d, sin d, 0) of its picture, then rolled about its own axis; so
-// acos(R33) is the tilt. T puts the board's middle G at the chosen place:
-// R G + T = depth (across', down', 1).
-Camera sweepCamera(const double* v, double roll, double f, const Options& o, const Board& b) {
-    double direction = radians(v[0]), tilt = radians(std::clamp(v[1], kSweepMinTiltDeg, kSweepMaxTiltDeg));
-    double ux = std::cos(direction), uy = std::sin(direction), ct = std::cos(tilt), st = std::sin(tilt);
-    const double Ru[9] = {ct + ux * ux * (1 - ct), ux * uy * (1 - ct), uy * st,
-                          ux * uy * (1 - ct),      ct + uy * uy * (1 - ct), -ux * st,
-                          -uy * st,                ux * st,                 ct};
-    const double cr = std::cos(roll), sr = std::sin(roll);
-    const double Rz[9] = {cr, -sr, 0, sr, cr, 0, 0, 0, 1};
-    Camera c;
-    c.f = f;
-    for (int r = 0; r < 3; ++r)
-        for (int k = 0; k < 3; ++k)
-            c.R[3 * r + k] = Rz[3 * r] * Ru[k] + Rz[3 * r + 1] * Ru[3 + k] + Rz[3 * r + 2] * Ru[6 + k];
-    double boardScale = std::max((b.columns - 1.0) / (kSweepBoardColumns - 1), (b.rows - 1.0) / (kSweepBoardRows - 1));
-    double depth = v[2] * boardScale * f / focalLength(o.width, o.height);
-    const double place[3] = {v[3] * (o.width / 2.0) / f * depth, v[4] * (o.height / 2.0) / f * depth, depth};
-    const double G[3] = {b.centreX, b.centreY, 0.0};
-    for (int r = 0; r < 3; ++r) c.T[r] = place[r] - (c.R[3 * r] * G[0] + c.R[3 * r + 1] * G[1] + c.R[3 * r + 2] * G[2]);
-    c.centre = {-(c.R[0] * c.T[0] + c.R[3] * c.T[1] + c.R[6] * c.T[2]),
-                -(c.R[1] * c.T[0] + c.R[4] * c.T[1] + c.R[7] * c.T[2]),
-                -(c.R[2] * c.T[0] + c.R[5] * c.T[1] + c.R[8] * c.T[2])};
-    return c;
-}
-
-double boardRollDeg(const Camera& c, const Board& b);
-
-// The sweep's camera at a frame. The key's last value is the board's turn in
-// the picture (its roll at its middle, 0 with the first row at the top);
-// rolling the camera turns the picture by nearly as much, so a few
-// corrections of the camera's roll reach it.
-Camera sweepCameraAt(int frame, double f, const Options& o, const Board& b) {
-    constexpr int kRollCorrections = 4;
-    double v[kPathValues];
-    pathValuesAt(kSweep, kSweepKeys, frame / kFramesPerSecond, v);
-    double roll = radians(v[5]);
-    Camera c = sweepCamera(v, roll, f, o, b);
-    for (int i = 0; i < kRollCorrections; ++i) {
-        roll += radians(v[5] - boardRollDeg(c, b));
-        c = sweepCamera(v, roll, f, o, b);
-    }
-    return c;
-}
+// ---------------------------------------------------------------- camera
 
 Vec3 cameraFrame(const Camera& c, Vec3 p) {
     return {c.R[0] * p.x + c.R[1] * p.y + c.R[2] * p.z + c.T[0],
@@ -425,9 +242,10 @@ bool cardPresent(int frame) {
     return frame >= kCardFirstFrame && frame < kCardFirstFrame + kCardFrames;
 }
 
-// The card's four corners: a rectangle parallel to the board, drifting.
-void cardCorners(int frame, Vec3* corners) {
-    double k = frame - kCardFirstFrame, turn = radians(kCardTurnDeg);
+// The card's four corners at a moment (frames on the path's clock): a
+// rectangle parallel to the board, drifting.
+void cardCorners(double moment, Vec3* corners) {
+    double k = moment - kCardFirstFrame, turn = radians(kCardTurnDeg);
     double cx = kCardCentre[0] + k * kCardDriftPerFrame[0];
     double cy = kCardCentre[1] + k * kCardDriftPerFrame[1];
     const double signs[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
@@ -438,10 +256,11 @@ void cardCorners(int frame, Vec3* corners) {
     }
 }
 
-int addCard(int frame, Triangle* triangles, int count) {
+// The card of a frame, where it is at moment (within the frame's shutter).
+int addCard(int frame, double moment, Triangle* triangles, int count) {
     if (!cardPresent(frame)) return count;
     Vec3 q[4];
-    cardCorners(frame, q);
+    cardCorners(moment, q);
     triangles[count++] = {q[0], q[1], q[2], kCardColour};
     triangles[count++] = {q[0], q[2], q[3], kCardColour};
     return count;
@@ -702,22 +521,29 @@ bool toScreen(const Camera& c, const Triangle& w, ScreenTriangle* t) {
     return true;
 }
 
-// The scene's world triangles in one frame: buildings, then the card.
-int sceneTriangles(int frame, bool card, Triangle* triangles) {
+// The path's clock at a frame, in frames: each cut at or before the frame
+// moves it on by kCutFrames.
+int clockFrame(const Options& o, int frame) {
+    int clock = frame;
+    for (int cut : o.cuts)
+        if (frame >= cut) clock += kCutFrames;
+    return clock;
+}
+
+// The scene's world triangles in one frame (on the path's clock) at a
+// moment within its shutter: buildings, then the card.
+int sceneTriangles(int frame, double moment, bool card, Triangle* triangles) {
     int count = addBuildings(triangles);
-    return card ? addCard(frame, triangles, count) : count;
+    return card ? addCard(frame, moment, triangles, count) : count;
 }
 
-Camera cameraAt(int frame, const Options& o, const Board& b, double f) {
-    return o.path == kSweepPath ? sweepCameraAt(frame, f, o, b) : sampleCameraAt(frame, f);
-}
-
-void setUpFrame(int frame, const Options& o, const Board& b, const Lens& lens, FrameView* view) {
-    view->camera = cameraAt(frame, o, b, lens.model.fx);
+void setUpFrame(const Camera& camera, int frame, double moment, const Options& o, const Lens& lens,
+                FrameView* view) {
+    view->camera = camera;
     view->width = o.width, view->height = o.height, view->samples = o.samples;
     view->lens = &lens;
     Triangle world[kMaxTriangles];
-    int count = sceneTriangles(frame, o.path == kSamplePath, world);
+    int count = sceneTriangles(frame, moment, o.path == kSamplePath, world);
     view->triangleCount = 0;
     for (int i = 0; i < count; ++i)
         if (toScreen(view->camera, world[i], &view->triangles[view->triangleCount]))
@@ -830,17 +656,18 @@ void renderFrame(const FrameView& view, const Surroundings& s, cv::Mat& image) {
     for (std::thread& helper : helpers) helper.join();
 }
 
-// Gaussian sensor noise, reproducible from the seed and the frame number.
-void addSensorNoise(unsigned seed, int frame, cv::Mat& image, cv::Mat& noise) {
+// Gaussian sensor noise of sigma grey levels, reproducible from the seed
+// and the frame number.
+void addSensorNoise(unsigned seed, int frame, float sigma, cv::Mat& image, cv::Mat& noise) {
     cv::RNG rng(((uint64_t)seed << 32) ^ (uint64_t)(frame + 1) * 0x9E3779B97F4A7C15ull);
-    rng.fill(noise, cv::RNG::NORMAL, 0.0, kNoiseSigma);
+    rng.fill(noise, cv::RNG::NORMAL, 0.0, sigma);
     image += noise;
 }
 
 // ---------------------------------------------------------------- lens
 
 CameraModel lensModel(const Options& o) {
-    double f = std::isnan(o.focal) ? focalLength(o.width, o.height) : o.focal;
+    double f = std::isnan(o.focal) ? defaultFocalLength(o.width, o.height) : o.focal;
     CameraModel m = centredPinholeCamera(o.width, o.height, f);
     if (!std::isnan(o.principalX)) m.cx = o.principalX, m.cy = o.principalY;
     for (int i = 0; i < 5; ++i) m.distortion[i] = o.distortion[i];
@@ -946,6 +773,88 @@ bool pixelOf(const Camera& c, const CameraModel& lens, Vec3 p, double* u, double
     return true;
 }
 
+// ---------------------------------------------------------------- motion blur
+
+// The shutter is open for --exposure milliseconds centred on the frame's
+// time; the picture is the mean of sub-frames at the middles of equal parts
+// of that interval, enough of them that the picture moves at most about
+// kSubFrameStepPx from one to the next.
+constexpr double kSubFrameStepPx = 1.0;
+constexpr int kMaxSubFrames = 64;
+constexpr int kMotionSteps = 8;     // cameras over the shutter at which the motion is measured
+constexpr int kProbeGrid = 5;       // table points under kProbeGrid x kProbeGrid pixels
+constexpr int kMaxProbes = kProbeGrid * kProbeGrid + 16;
+
+// Scene points whose motion stands for the picture's: the table under a grid
+// of pixels (pinhole rays) and the buildings' corners.
+int motionProbes(const Camera& c, const CameraModel& lens, Vec3* probes) {
+    int count = 0;
+    for (int j = 0; j < kProbeGrid; ++j)
+        for (int i = 0; i < kProbeGrid; ++i) {
+            double x = (i + 0.5) / kProbeGrid * lens.width - 0.5 - lens.cx;
+            double y = (j + 0.5) / kProbeGrid * lens.height - 0.5 - lens.cy;
+            double dz = c.R[2] * x + c.R[5] * y + c.R[8] * c.f;  // the ray R^T (x, y, f), as sampleColour
+            if (dz <= 0) continue;
+            double along = -c.centre.z / dz;
+            probes[count++] = {c.centre.x + along * (c.R[0] * x + c.R[3] * y + c.R[6] * c.f),
+                               c.centre.y + along * (c.R[1] * x + c.R[4] * y + c.R[7] * c.f), 0.0};
+        }
+    for (const double(*corners)[3] : {kPredio1, kPredio2})
+        for (int k = 0; k < 8; ++k) probes[count++] = worldFromBoardFrame(corners[k]);
+    return count;
+}
+
+// Sub-frames for the shutter of the given length (seconds) centred on a
+// moment: the longest way any probe travels in the picture over the
+// shutter, in steps of kSubFrameStepPx, 1 to kMaxSubFrames.
+int subFramesFor(const CameraPath& path, const CameraModel& lens, double seconds, double shutter) {
+    Camera cameras[kMotionSteps + 1];
+    for (int k = 0; k <= kMotionSteps; ++k)
+        cameras[k] = cameraOnPath(path, seconds + shutter * ((double)k / kMotionSteps - 0.5));
+    Vec3 probes[kMaxProbes];
+    const int count = motionProbes(cameras[kMotionSteps / 2], lens, probes);
+    double longest = 0.0;
+    for (int i = 0; i < count; ++i) {
+        double travelled = 0.0, u0, v0, u1, v1;
+        bool seen = pixelOf(cameras[0], lens, probes[i], &u0, &v0);
+        for (int k = 1; k <= kMotionSteps; ++k) {
+            bool next = pixelOf(cameras[k], lens, probes[i], &u1, &v1);
+            if (seen && next) travelled += std::hypot(u1 - u0, v1 - v0);
+            seen = next, u0 = u1, v0 = v1;
+        }
+        longest = std::max(longest, travelled);
+    }
+    return std::clamp((int)std::ceil(longest / kSubFrameStepPx), 1, kMaxSubFrames);
+}
+
+// Per-frame work areas, allocated once.
+struct FrameWork {
+    FrameView view;
+    cv::Mat image, subFrame, noise, picture;
+};
+
+// The frame's picture into work->image (before the noise): the scene from
+// the frame's own camera, or, with a shutter, the mean of its sub-frames.
+void exposeFrame(const Options& o, const CameraPath& path, const Surroundings& s, const Lens& lens, int clock,
+                 const Camera& camera, FrameWork* work) {
+    const double seconds = clock / kFramesPerSecond, shutter = o.exposureMs / 1000.0;
+    const int subFrames = shutter > 0 ? subFramesFor(path, lens.model, seconds, shutter) : 1;
+    if (subFrames == 1) {
+        setUpFrame(camera, clock, clock, o, lens, &work->view);
+        renderFrame(work->view, s, work->image);
+        return;
+    }
+    work->image.setTo(cv::Scalar::all(0));
+    for (int i = 0; i < subFrames; ++i) {
+        double offset = shutter * ((i + 0.5) / subFrames - 0.5);
+        setUpFrame(cameraOnPath(path, seconds + offset), clock, clock + offset * kFramesPerSecond, o, lens,
+                   &work->view);
+        renderFrame(work->view, s, work->subFrame);
+        work->image += work->subFrame;
+    }
+    work->image *= 1.0 / subFrames;
+}
+
 // ---------------------------------------------------------------- ground truth
 
 Vec3 boardCorner(const Board& b, int k) { return {(double)(k % b.columns), (double)(k / b.columns), 0.0}; }
@@ -953,7 +862,7 @@ Vec3 boardCorner(const Board& b, int k) { return {(double)(k % b.columns), (doub
 // Number of the board's inner corners that the card hides from the camera.
 int cornersUnderCard(int frame, const Camera& c, const Board& b) {
     Triangle card[2];
-    int count = addCard(frame, card, 0);
+    int count = addCard(frame, frame, card, 0);
     int hidden = 0;
     for (int k = 0; k < b.columns * b.rows; ++k)
         if (segmentBlocked(c.centre, boardCorner(b, k), card, count)) ++hidden;
@@ -983,15 +892,6 @@ bool insidePicture(const Camera& c, const Options& o, const CameraModel& lens, V
     if (!pixelOf(c, lens, p, &column, &row)) return false;
     *margin = std::min({column + 0.5, o.width - 0.5 - column, row + 0.5, o.height - 0.5 - row});
     return *margin > 0;
-}
-
-// Angle in degrees between the picture's downward axis and the board's +Y
-// direction at its centre: 0 when the board's first row is at the top.
-double boardRollDeg(const Camera& c, const Board& b) {
-    double x0, y0, x1, y1;
-    tsaiProject(b.centreX, b.centreY - 0.5, 0.0, &x0, &y0, c.f, c.T, c.R);
-    tsaiProject(b.centreX, b.centreY + 0.5, 0.0, &x1, &y1, c.f, c.T, c.R);
-    return std::atan2(-(x1 - x0), y1 - y0) * 180.0 / kPi;
 }
 
 // Smallest gap between neighbouring inner corners in the picture, pixels.
@@ -1059,17 +959,18 @@ int buildingCornersInPicture(const Camera& c, const Options& o, const CameraMode
 // the buildings' corners in the picture, whether the ship's place is out of
 // the picture, hidden by a building or seen, and the board's inner corners
 // in the picture.
-void printPathReport(const Options& o, const Board& b, const CameraModel& lens) {
+void printPathReport(const Options& o, const CameraPath& path, const Board& b, const CameraModel& lens) {
     Triangle buildings[kBuildingTriangles];
     addBuildings(buildings);
     std::printf("frame tilt distance roll paper_margin_px square_px board_points_behind_buildings under_card "
                 "building_corners_in_picture ship_place corners_in_picture\n");
     for (int frame = 0; frame < o.frames; ++frame) {
-        Camera c = cameraAt(frame, o, b, lens.fx);
+        const int clock = clockFrame(o, frame);
+        Camera c = cameraOnPath(path, clock / kFramesPerSecond);
         Vec3 fromCentre = c.centre - Vec3{b.centreX, b.centreY, 0.0};
-        int underCard = o.path == kSamplePath ? cornersUnderCard(frame, c, b) : 0;
+        int underCard = o.path == kSamplePath ? cornersUnderCard(clock, c, b) : 0;
         std::printf("%d %.1f %.1f %.1f %.0f %.1f %d %d %d %s %d\n", frame, std::acos(c.R[8]) * 180.0 / kPi,
-                    std::sqrt(dot(fromCentre, fromCentre)), boardRollDeg(c, b), paperMarginPx(c, o, b, lens),
+                    std::sqrt(dot(fromCentre, fromCentre)), boardRollDeg(c, o.board), paperMarginPx(c, o, b, lens),
                     smallestSquarePx(c, b, lens), boardPointsBehindBuildings(c, b, buildings), underCard,
                     buildingCornersInPicture(c, o, lens), shipPlaceState(c, o, lens, buildings),
                     cornersInPicture(c, o, b, lens));
@@ -1161,31 +1062,88 @@ void addLensOptions(CLI::App* app, Options* o) {
         ->type_name("k1,k2,p1,p2,k3");
 }
 
-void addOptions(CLI::App* app, Options* o, long* frames, long* width, long* height, long* samples, long* seed) {
+// A number option checked as it is read: low to high.
+void addNumberOption(CLI::App* app, const std::string& name, double low, double high, double* target,
+                     const std::string& expected, const std::string& help) {
+    app->add_option_function<std::string>(
+           name,
+           [name, low, high, target, expected](const std::string& text) {
+               int n = 0;
+               if (!parseNumbers(text, 1, 1, target, &n) || *target < low || *target > high)
+                   throw CLI::ValidationError(name, "expected " + expected + ", got '" + text + "'");
+           },
+           help)
+        ->type_name("X");
+}
+
+void addPathOptions(CLI::App* app, Options* o, long* pathSeed) {
+    app->add_option_function<std::string>(
+           "--path",
+           [o](const std::string& text) {
+               if (!cameraPathFromName(text, &o->path))
+                   throw CLI::ValidationError("--path", "expected sample, sweep, desk, handheld or swing, got '" +
+                                                            text + "'");
+           },
+           "the camera's path: sample (default; around the board and the\nbuildings), sweep (the board through "
+           "every part of the\npicture, for calibration), desk (a board held before a webcam:\nits outline within "
+           "the middle half of the picture, tilted 10\nto 45 degrees, a still stretch of 1.5 s and a steady pan\n"
+           "of 3 s), handheld (smooth random hand-held motion with a\nshake and one still second, the whole board "
+           "in view; drawn\nfrom --path-seed) or swing (fast moves with sudden starts,\nstops and turns, corners "
+           "up to 23 px per frame at\n640 x 480, a rest at the start and a still second)")
+        ->type_name("NAME");
+    addIntegerOption(app, "--path-seed", 0, 4294967295L, false, pathSeed,
+                     "seed of the handheld path's keys and shake (default 1)");
+    app->add_option_function<std::vector<std::string>>(
+           "--cut",
+           [o](const std::vector<std::string>& values) {
+               for (const std::string& text : values) {
+                   long frame = 0;
+                   if (!parseInteger(text, 1, kMaxFrames - 1, &frame))
+                       throw CLI::ValidationError("--cut", "expected a frame from 1 to " +
+                                                               std::to_string(kMaxFrames - 1) + ", got '" + text + "'");
+                   o->cuts.push_back((int)frame);
+               }
+           },
+           "a cut: from this frame on the path's clock runs 4 s ahead (repeatable;\nthe cuts add up)")
+        ->type_name("FRAME")
+        ->take_all();
+}
+
+// The sensor noise and the shutter.
+void addExposureOptions(CLI::App* app, Options* o, double* noise) {
+    char range[64];
+    std::snprintf(range, sizeof range, "milliseconds from 0 to %.2f", kFramePeriodMs);
+    addNumberOption(app, "--exposure", 0.0, kFramePeriodMs, &o->exposureMs, range,
+                    "motion blur: the shutter open for MS ms about each frame's time,\n0 to the frame period "
+                    "(33.3 at 30 fps; default 0, none), rendered\nas sub-frames 1 px of motion apart, up to 64: "
+                    "the rendering time\ngrows with the motion by as many times");
+    app->get_option("--exposure")->type_name("MS");
+    addNumberOption(app, "--noise", 0.0, kMaxNoiseSigma, noise, "grey levels from 0 to 64",
+                    "sensor noise: the standard deviation in grey levels, 0 to 64\n(default 1.8)");
+    app->get_option("--noise")->type_name("SIGMA");
+}
+
+void addOptions(CLI::App* app, Options* o, long* frames, long* width, long* height, long* samples, long* seed,
+                long* pathSeed, double* noise) {
     app->add_option("-o,--video", o->videoPath, "output video, ending in .avi (default board.avi)")->type_name("PATH");
     app->add_option("--truth", o->truthPath, "output CSV (default: the video's name with .avi replaced\nby _truth.csv)")
         ->type_name("PATH");
     addIntegerOption(app, "--frames", 1, kMaxFrames, false, frames,
-                     "number of frames, 1 to 100000 (default: the path's, 300 = 10 s\nat 30 fps for the sample, "
-                     "240 for the sweep; past its end the\ncamera rests)");
+                     "number of frames, 1 to 100000 (default: the path's, at 30 fps\n300 = 10 s for the sample, "
+                     "240 for the sweep, 360 for the\ndesk, 300 for the handheld, 180 for the swing; past its\nend "
+                     "the camera rests)");
     addIntegerOption(app, "--width", kMinSize, kMaxSize, true, width, "picture width, even, 32 to 4096 (default 640)");
     addIntegerOption(app, "--height", kMinSize, kMaxSize, true, height, "picture height, even, 32 to 4096 (default 480)");
     addIntegerOption(app, "--samples", 1, kMaxSamples, false, samples,
                      "anti-aliasing: N x N samples per pixel, 1 to 8 (default 3)");
     addIntegerOption(app, "--seed", 0, 4294967295L, false, seed, "seed of the sensor noise (default 1)");
+    addExposureOptions(app, o, noise);
     addBoardOption(app, &o->board);
     addLensOptions(app, o);
-    app->add_option_function<std::string>(
-           "--path",
-           [o](const std::string& text) {
-               if (text != "sample" && text != "sweep")
-                   throw CLI::ValidationError("--path", "expected sample or sweep, got '" + text + "'");
-               o->path = text == "sweep" ? kSweepPath : kSamplePath;
-           },
-           "the camera's path: sample (default; around the board and the\nbuildings) or sweep (the board through "
-           "every part of the\npicture, for calibration)")
-        ->type_name("NAME");
+    addPathOptions(app, o, pathSeed);
     app->add_flag("--report", o->report, "print the camera path's figures per frame instead of rendering");
+    app->add_flag("--truth-only", o->truthOnly,
+                  "write the truth and the camera file only, no video (the path's\ncameras without the rendering)");
 }
 
 std::string cameraPathOf(const Options& o) { return o.videoPath.substr(0, o.videoPath.size() - 4) + "_camera.yml"; }
@@ -1200,6 +1158,11 @@ bool checkOptions(const Options& o, std::string* problem) {
                           std::to_string(o.board.rows) + " would reach under a building; at most " +
                           std::to_string(kMaxBoardColumns) + "x" + std::to_string(kMaxBoardRows) + " fits",
                false;
+    for (int cut : o.cuts)
+        if (cut >= o.frames)
+            return *problem = "--cut: frame " + std::to_string(cut) + " is past the video's last frame (" +
+                              std::to_string(o.frames - 1) + ")",
+                   false;
     return true;
 }
 
@@ -1214,11 +1177,15 @@ CommandLineOutcome parseArguments(int argc, char** argv, Options* o) {
                  kProgram};
     setUpCommandLine(&app);
     long frames = 0, width = o->width, height = o->height, samples = o->samples, seed = o->seed;
-    addOptions(&app, o, &frames, &width, &height, &samples, &seed);
+    long pathSeed = o->pathSeed;
+    double noise = o->noiseSigma;
+    addOptions(&app, o, &frames, &width, &height, &samples, &seed, &pathSeed, &noise);
     CommandLineOutcome outcome = parseCommandLine(&app, argc, argv);
     if (!outcome.run) return outcome;
-    o->frames = frames > 0 ? (int)frames : o->path == kSweepPath ? kSweepFrames : kSampleFrames;
+    o->frames = frames > 0 ? (int)frames : defaultPathFrames(o->path);
     o->width = (int)width, o->height = (int)height, o->samples = (int)samples, o->seed = (unsigned)seed;
+    o->pathSeed = (unsigned)pathSeed;
+    o->noiseSigma = (float)noise;
     if (o->truthPath.empty() && endsWith(o->videoPath, ".avi"))
         o->truthPath = o->videoPath.substr(0, o->videoPath.size() - 4) + "_truth.csv";
     std::string problem;
@@ -1245,8 +1212,18 @@ struct Outputs {
     FILE* truth = nullptr;
 };
 
+bool writeCameraOutput(const Options& o, const CameraModel& lens, Outputs* out) {
+    std::string error;
+    if (!writeCameraFile(out->cameraPartial, lens, &error)) {
+        std::fprintf(stderr, "%s: %s: cannot write the camera file\n", kProgram, cameraPathOf(o).c_str());
+        return false;
+    }
+    return true;
+}
+
+// Opens the outputs under temporary names: the truth, the video unless
+// --truth-only, the camera file.
 bool openOutputs(const Options& o, const CameraModel& lens, Outputs* out) {
-    out->videoPartial = partialName(o.videoPath, ".avi");
     out->truthPartial = partialName(o.truthPath, ".csv");
     out->cameraPartial = partialName(cameraPathOf(o), ".yml");
     out->truth = std::fopen(out->truthPartial.c_str(), "w");
@@ -1254,18 +1231,15 @@ bool openOutputs(const Options& o, const CameraModel& lens, Outputs* out) {
         std::fprintf(stderr, "%s: %s: cannot write: %s\n", kProgram, o.truthPath.c_str(), std::strerror(errno));
         return false;
     }
+    if (o.truthOnly) return writeCameraOutput(o, lens, out);
+    out->videoPartial = partialName(o.videoPath, ".avi");
     out->video.open(out->videoPartial, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
                     kFramesPerSecond, cv::Size(o.width, o.height), true);
     if (!out->video.isOpened()) {
         std::fprintf(stderr, "%s: %s: cannot write an MJPG video there\n", kProgram, o.videoPath.c_str());
         return false;
     }
-    std::string error;
-    if (!writeCameraFile(out->cameraPartial, lens, &error)) {
-        std::fprintf(stderr, "%s: %s: cannot write the camera file\n", kProgram, cameraPathOf(o).c_str());
-        return false;
-    }
-    return true;
+    return writeCameraOutput(o, lens, out);
 }
 
 void discardOutputs(Outputs* out) {
@@ -1289,7 +1263,7 @@ bool finishOutputs(const Options& o, Outputs* out) {
     bool ok = std::fclose(out->truth) == 0;
     out->truth = nullptr;
     if (!ok) std::fprintf(stderr, "%s: %s: write failed\n", kProgram, o.truthPath.c_str());
-    if (ok && !videoIsComplete(out->videoPartial, o.frames)) {
+    if (ok && !o.truthOnly && !videoIsComplete(out->videoPartial, o.frames)) {
         std::fprintf(stderr, "%s: %s: the video was not written completely\n", kProgram, o.videoPath.c_str());
         ok = false;
     }
@@ -1297,7 +1271,7 @@ bool finishOutputs(const Options& o, Outputs* out) {
     for (const auto& names : {std::make_pair(&out->videoPartial, &o.videoPath),
                               std::make_pair(&out->truthPartial, &o.truthPath),
                               std::make_pair(&out->cameraPartial, &cameraPath)})
-        if (ok && std::rename(names.first->c_str(), names.second->c_str()) != 0) {
+        if (ok && !names.first->empty() && std::rename(names.first->c_str(), names.second->c_str()) != 0) {
             std::fprintf(stderr, "%s: %s: %s\n", kProgram, names.second->c_str(), std::strerror(errno));
             ok = false;
         }
@@ -1305,21 +1279,29 @@ bool finishOutputs(const Options& o, Outputs* out) {
     return ok;
 }
 
-// Renders every frame, writes it and its true camera.
-bool renderVideo(const Options& o, const Surroundings& s, const Lens& lens, Outputs* out) {
-    cv::Mat image(o.height, o.width, CV_32FC3), noise(o.height, o.width, CV_32FC3), picture;
-    FrameView view;
+bool writeTruthOf(const Options& o, const Board& b, const CameraModel& lens, int frame, int clock,
+                  const Camera& camera, Outputs* out) {
+    bool covered = o.path == kSamplePath && cornersUnderCard(clock, camera, b) > 0;
+    if (writeTruthRow(out->truth, frame, camera, covered, lens)) return true;
+    std::fprintf(stderr, "%s: %s: write failed\n", kProgram, o.truthPath.c_str());
+    return false;
+}
+
+// Renders every frame (unless --truth-only), writes it and its true camera:
+// the camera at the frame's time on the path's clock.
+bool renderVideo(const Options& o, const CameraPath& path, const Surroundings& s, const Lens& lens, Outputs* out) {
+    FrameWork work;
+    for (cv::Mat* m : {&work.image, &work.subFrame, &work.noise}) m->create(o.height, o.width, CV_32FC3);
     for (int frame = 0; frame < o.frames; ++frame) {
-        setUpFrame(frame, o, s.board, lens, &view);
-        renderFrame(view, s, image);
-        addSensorNoise(o.seed, frame, image, noise);
-        image.convertTo(picture, CV_8UC3);
-        out->video.write(picture);
-        bool covered = o.path == kSamplePath && cornersUnderCard(frame, view.camera, s.board) > 0;
-        if (!writeTruthRow(out->truth, frame, view.camera, covered, lens.model)) {
-            std::fprintf(stderr, "%s: %s: write failed\n", kProgram, o.truthPath.c_str());
-            return false;
+        const int clock = clockFrame(o, frame);
+        const Camera camera = cameraOnPath(path, clock / kFramesPerSecond);
+        if (!o.truthOnly) {
+            exposeFrame(o, path, s, lens, clock, camera, &work);
+            if (o.noiseSigma > 0) addSensorNoise(o.seed, frame, o.noiseSigma, work.image, work.noise);
+            work.image.convertTo(work.picture, CV_8UC3);
+            out->video.write(work.picture);
         }
+        if (!writeTruthOf(o, s.board, lens.model, frame, clock, camera, out)) return false;
     }
     return true;
 }
@@ -1333,19 +1315,25 @@ int main(int argc, char** argv) {
     if (!outcome.run) return outcome.status;
     Lens lens;
     std::string problem;
-    if (!setUpLens(o, !o.report, &lens, &problem)) return reportProblem(problem);
+    const bool rendering = !o.report && !o.truthOnly;
+    if (!setUpLens(o, rendering, &lens, &problem)) return reportProblem(problem);
+    const CameraPath path = planCameraPath(o.path, lens.model, o.board, o.pathSeed);
     if (o.report) {
-        printPathReport(o, makeBoard(o.board), lens.model);
+        printPathReport(o, path, makeBoard(o.board), lens.model);
         return 0;
     }
     Surroundings s = makeSurroundings(o);
     Outputs out;
-    if (!openOutputs(o, lens.model, &out) || !renderVideo(o, s, lens, &out)) {
+    if (!openOutputs(o, lens.model, &out) || !renderVideo(o, path, s, lens, &out)) {
         discardOutputs(&out);
         return kFailed;
     }
     if (!finishOutputs(o, &out)) return kFailed;
-    std::printf("%s: wrote %s, %s and %s (%d frames, %dx%d, f = %.1f px)\n", kProgram, o.videoPath.c_str(),
-                o.truthPath.c_str(), cameraPathOf(o).c_str(), o.frames, o.width, o.height, lens.model.fx);
+    if (o.truthOnly)
+        std::printf("%s: wrote %s and %s (%d frames, %dx%d, f = %.1f px)\n", kProgram, o.truthPath.c_str(),
+                    cameraPathOf(o).c_str(), o.frames, o.width, o.height, lens.model.fx);
+    else
+        std::printf("%s: wrote %s, %s and %s (%d frames, %dx%d, f = %.1f px)\n", kProgram, o.videoPath.c_str(),
+                    o.truthPath.c_str(), cameraPathOf(o).c_str(), o.frames, o.width, o.height, lens.model.fx);
     return 0;
 }
