@@ -40,9 +40,12 @@ constexpr int kMinCalibrationViews = 5;
 
 // What a calibration frees, narrowest first.
 enum LensStage { kStageFocal, kStageRadial, kStageCentre, kStageFull, kLensStageCount };
-// The views each stage needs at least: a focal length is known from a few
-// tilted views, the whole model from many.
-constexpr int kStageMinViews[kLensStageCount] = {3, 4, 6, 10};
+// The views each stage is calibrated from at least (a wider stage is the
+// yardstick of a narrower one's bias early on), and the views it needs to be
+// taken into use: a focal length is known from a few tilted views, the
+// whole model only from many.
+constexpr int kStageMinViews[kLensStageCount] = {3, 4, 5, 6};
+constexpr int kStageMinTrustedViews[kLensStageCount] = {3, 4, 6, 10};
 // Parameters each stage frees: f; f k1; f cx cy k1 k2; fx fy cx cy k1 k2 p1 p2 k3.
 constexpr int kStageParameters[kLensStageCount] = {1, 2, 5, 9};
 

@@ -171,25 +171,87 @@ double rmsDistance(const std::vector<Places>& a, const std::vector<Places>& b, c
     return count > 0 ? std::sqrt(sum / count) : NAN;
 }
 
-// The bias that a difference D from a wider fit shows beyond the wider
-// fit's extra uncertainty.
-double biasFrom(double difference, double uncertainty, double widerUncertainty) {
-    if (!std::isfinite(difference)) return 0.0;
-    double explained = std::max(0.0, widerUncertainty * widerUncertainty - uncertainty * uncertainty);
-    if (!std::isfinite(explained)) return 0.0;
-    return std::sqrt(std::max(0.0, difference * difference - explained));
+// Whether a wider fit explains the views better than noise would: the fall
+// of the squared residuals from the narrow lens to the wider one, over the
+// views both kept, against the wider fit's residual variance, is a
+// chi-square of the extra parameters' count when the narrow lens is right.
+// Only then is the overlays' difference a bias of the narrow lens; else it
+// is the wider fit's own noise (a wider fit of few views can lie far off).
+bool widerFitExplainsMore(const std::vector<double>& narrowSquares, int narrowParameters, const LensCalibration& wider,
+                          cv::Size pattern) {
+    const int corners = pattern.area();
+    double narrowSum = 0, widerSum = 0;
+    int views = 0;
+    for (size_t v = 0; v < wider.keptViews.size(); ++v) {
+        int index = wider.keptViews[v];
+        if (index < 0 || static_cast<size_t>(index) >= narrowSquares.size() || std::isnan(narrowSquares[index]))
+            continue;
+        double e = wider.viewErrors[index];
+        narrowSum += narrowSquares[index];
+        widerSum += e * e * corners;
+        ++views;
+    }
+    int extra = kStageParameters[wider.stage] - narrowParameters;
+    double freedom = 2.0 * corners * views - kStageParameters[wider.stage] - 6.0 * views;
+    if (views == 0 || extra <= 0 || !(freedom > 0) || !(widerSum > 0)) return false;
+    double variance = widerSum / freedom;  // per coordinate
+    double chiSquare = (narrowSum - widerSum) / variance;
+    return chiSquare > extra + kBiasSignificance * std::sqrt(2.0 * extra);
 }
 
-void judgeStage(StageJudgement* s) {
+// The part of a difference D between two overlays that the wider fit's
+// own larger spread does not explain (the two fits share the views).
+double biasBeyondNoise(double difference, double uncertainty, double widerUncertainty) {
+    if (!std::isfinite(difference)) return 0.0;
+    double explained = widerUncertainty * widerUncertainty - uncertainty * uncertainty;
+    if (!std::isfinite(explained)) return 0.0;
+    return std::sqrt(std::max(0.0, difference * difference - std::max(0.0, explained)));
+}
+
+// Each given view's squared residuals (px^2, summed over its corners) under
+// a fit; NaN for the views it did not keep.
+std::vector<double> viewSquares(const LensCalibration& fit, size_t viewCount, int corners) {
+    std::vector<double> squares(viewCount, NAN);
+    for (int index : fit.keptViews)
+        if (index >= 0 && static_cast<size_t>(index) < viewCount)
+            squares[index] = fit.viewErrors[index] * fit.viewErrors[index] * corners;
+    return squares;
+}
+
+// The same for a fixed lens, each view posed on its corners.
+std::vector<double> viewSquares(const CameraModel& lens, const BoardViews& views, cv::Size pattern) {
+    int count = lens.distortionCount > kProjectedCoefficients ? lens.distortionCount : kProjectedCoefficients;
+    cv::Mat K = cameraMatrix(lens), D = distortionOf(lens, count);
+    std::vector<cv::Point3d> board = boardPoints(pattern, 0.0);
+    std::vector<double> squares(views.size(), NAN);
+    for (size_t v = 0; v < views.size(); ++v) {
+        cv::Vec3d r, t;
+        Projection pr;
+        if (!poseOn(views[v], pattern, K, D, &r, &t) || !project(board, r, t, K, D, &pr, false)) continue;
+        double sum = 0;
+        for (size_t k = 0; k < views[v].size(); ++k) {
+            cv::Point2d d = pr.places[k] - cv::Point2d(views[v][k]);
+            sum += d.dot(d);
+        }
+        squares[v] = sum;
+    }
+    return squares;
+}
+
+void judgeStage(StageJudgement* s, bool biasChecked) {
     const LensCalibration& c = s->calibration;
     char text[160];
-    if (!(c.rms < kTrustMaxRms))
+    if (c.keptCount < kStageMinTrustedViews[c.stage])
+        std::snprintf(text, sizeof text, "%d views, under %d", c.keptCount, kStageMinTrustedViews[c.stage]);
+    else if (!biasChecked)
+        std::snprintf(text, sizeof text, "no wider stage to check its bias against yet");
+    else if (!(c.rms < kTrustMaxRms))
         std::snprintf(text, sizeof text, "RMS error %.3f px, over %.2f", c.rms, kTrustMaxRms);
     else if (!c.monotone)
         std::snprintf(text, sizeof text, "the fitted distortion folds inside the picture");
-    else if (!(s->predictedPx <= kMaxPredictedErrorPx))
+    else if (!(s->predictedPx <= acceptablePredictedErrorPx(c)))
         std::snprintf(text, sizeof text, "predicted overlay error %.3f px, over %.2f", s->predictedPx,
-                      kMaxPredictedErrorPx);
+                      acceptablePredictedErrorPx(c));
     else
         text[0] = '\0';
     s->trusted = text[0] == '\0';
@@ -197,6 +259,11 @@ void judgeStage(StageJudgement* s) {
 }
 
 }  // namespace
+
+double acceptablePredictedErrorPx(const LensCalibration& fit) {
+    double rms = std::isfinite(fit.rms) ? fit.rms : 0.0;
+    return std::max(kMaxPredictedErrorPx, kPredictedErrorPerRms * rms);
+}
 
 double overlayUncertaintyPx(const LensCalibration& fit, cv::Size pattern) {
     Normal n;
@@ -221,7 +288,7 @@ double overlayUncertaintyPx(const LensCalibration& fit, cv::Size pattern) {
             ++count;
         }
     }
-    return count > 0 ? std::sqrt(sum / count) : INFINITY;
+    return count > 0 ? kUncertaintyInflation * std::sqrt(sum / count) : INFINITY;
 }
 
 double overlayDifferencePx(const LensCalibration& a, const LensCalibration& b, cv::Size pattern) {
@@ -299,15 +366,19 @@ void calibrateStages(const BoardViews& kept, const BoardViews& recent, cv::Size 
         StageJudgement& j = out->stages[m];
         if (!j.fitted) continue;
         j.biasPx = 0.0;
+        std::vector<double> squares = viewSquares(j.calibration, kept.size(), pattern.area());
         for (int w = m + 1; w < kLensStageCount; ++w) {
             const StageJudgement& wider = out->stages[w];
-            if (!wider.fitted) continue;
+            if (!wider.fitted || !widerFitExplainsMore(squares, kStageParameters[m], wider.calibration, pattern))
+                continue;
             double difference = overlayDifferencePx(j.calibration, wider.calibration, pattern);
-            j.biasPx = std::max(j.biasPx, biasFrom(difference, j.uncertaintyPx, wider.uncertaintyPx));
+            j.biasPx = std::max(j.biasPx, biasBeyondNoise(difference, j.uncertaintyPx, wider.uncertaintyPx));
         }
         j.predictedPx = std::hypot(j.uncertaintyPx, j.biasPx);
         j.recentPx = recentViewsErrorPx(j.calibration.camera, recent, pattern);
-        judgeStage(&j);
+        // A narrow stage's bias shows only against a wider one fitted to the
+        // same views: without the next stage it could be any size.
+        judgeStage(&j, m == kStageFull || out->stages[m + 1].fitted);
         if (j.trusted && (out->best < 0 || j.predictedPx < out->stages[out->best].predictedPx)) out->best = m;
     }
 }
@@ -317,12 +388,15 @@ LensDecision decideLensSwitch(const StagedCalibration& staged, const BoardViews&
     LensDecision d = {false, -1, INFINITY, NAN, ""};
     d.inUseRecentPx = recentViewsErrorPx(inUse.model, recent, pattern);
     if (inUse.stage >= 0) {
+        // The lens in use has no free parameter left: any fit explaining the
+        // views better than noise shows its bias.
         double bias = 0.0;
-        for (int w = inUse.stage + 1; w < kLensStageCount; ++w) {
-            const StageJudgement& wider = staged.stages[w];
-            if (!wider.fitted) continue;
-            double difference = overlayDifferencePx(inUse.model, wider.calibration, kept, pattern);
-            bias = std::max(bias, biasFrom(difference, inUse.uncertaintyPx, wider.uncertaintyPx));
+        std::vector<double> squares = viewSquares(inUse.model, kept, pattern);
+        for (int w = 0; w < kLensStageCount; ++w) {
+            const StageJudgement& fit = staged.stages[w];
+            if (!fit.fitted || !widerFitExplainsMore(squares, 0, fit.calibration, pattern)) continue;
+            double difference = overlayDifferencePx(inUse.model, fit.calibration, kept, pattern);
+            bias = std::max(bias, biasBeyondNoise(difference, inUse.uncertaintyPx, fit.uncertaintyPx));
         }
         d.inUsePredictedPx = std::hypot(inUse.uncertaintyPx, bias);
     }

@@ -11,12 +11,21 @@
 // solved again from the board's corners as every frame solves it. It is
 // measured at the board's corners and at the same points kOverlayTestHeight
 // squares above the board, in the poses of the kept views (those inside the
-// picture). B, the bias of a narrow stage: how far its overlay lies from that
-// of each wider stage fitted to the same views, less what the wider stage's
-// own larger uncertainty explains; 0 for the widest stage fitted.
-// A stage is trusted when it has its views (kStageMinViews), an RMS error
-// under kTrustMaxRms, a radial distortion that does not fold inside the
-// picture, and E under kMaxPredictedErrorPx.
+// picture), times kUncertaintyInflation. B, the bias of a narrow stage: how
+// far its overlay lies from that of a wider stage fitted to the same views,
+// beyond what the wider stage's larger spread explains, where the wider
+// stage explains the views better than noise would (the fall of the squared
+// residuals, over the wider fit's residual variance, beyond the chi-square
+// of the extra parameters by kBiasSignificance standard deviations); else the
+// difference is the wider fit's own noise and counts for nothing. 0 for the
+// widest stage fitted.
+// A stage is trusted when it has its views (kStageMinTrustedViews), the
+// next stage is fitted too (from kStageMinViews) (its bias is measured against it; the whole model has
+// none), an RMS error under kTrustMaxRms, a radial distortion that does not fold inside the
+// picture, and E under kMaxPredictedErrorPx or, for a noisier detection,
+// the fit's RMS error (acceptablePredictedErrorPx): a lens that errs by as
+// much as the detection's own noise adds little to what the pose already
+// makes of that noise.
 //
 // The recent views (the latest sightings, kept or not) are the check that a
 // new lens is no worse than the one in use: each is posed with the lens and
@@ -43,8 +52,10 @@
 
 using BoardViews = std::vector<std::vector<cv::Point2f>>;
 
-// Predicted registration error a lens may have and still be taken into use.
+// Predicted registration error a lens may have and still be taken into use:
+// this many px, or this share of the corners' RMS error, whichever is more.
 constexpr double kMaxPredictedErrorPx = 0.15;
+constexpr double kPredictedErrorPerRms = 1.0;
 // Height above the board of the points the overlay is judged at, squares.
 constexpr double kOverlayTestHeight = 3.0;
 // A lens replaces the one in use only when its predicted error is at most
@@ -53,6 +64,14 @@ constexpr double kClearlyBetterPredicted = 0.7;
 constexpr double kClearlyBetterRecent = 0.8;
 // "No worse" on the recent views: within this share of the one in use's.
 constexpr double kRecentTolerance = 0.01;
+// A wider fit explains more than noise when its residuals fall by this many
+// standard deviations beyond the chi-square's mean.
+constexpr double kBiasSignificance = 3.0;
+// The covariance takes the corners' errors to be independent; in a real
+// picture a view's corners share their blur, lighting and compression, and
+// the lens varies about twice as much as it says (measured on the rendered
+// sweeps and desk videos of the corpus: overlay errors 1.6 to 2.3 times U).
+constexpr double kUncertaintyInflation = 2.0;
 
 struct StageJudgement {
     bool fitted;  // the stage had its views and its calibration succeeded
@@ -93,6 +112,9 @@ void calibrateStages(const BoardViews& kept, const BoardViews& recent, cv::Size 
 // kept are the views the stages were calibrated from.
 LensDecision decideLensSwitch(const StagedCalibration& staged, const BoardViews& kept, const LensInUse& inUse,
                               const BoardViews& recent, cv::Size pattern);
+
+// The predicted error a calibration may have and be taken into use, px.
+double acceptablePredictedErrorPx(const LensCalibration& fit);
 
 // U of a calibration, over the poses of its kept views.
 double overlayUncertaintyPx(const LensCalibration& fit, cv::Size pattern);

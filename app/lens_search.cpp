@@ -31,7 +31,9 @@ bool offerLensView(LensSearch* search, const std::vector<cv::Point2f>& corners, 
     }
     if (static_cast<int>(search->views.views.size()) < kStageMinViews[kStageFocal]) return false;
     if (!(search->inUse.model.fx > 0)) return false;
-    return !search->attempted || search->views.changes >= search->changesAtLastAttempt + kChangesBetweenAttempts;
+    // While the views are few, each new one may decide a stage.
+    long between = static_cast<long>(search->views.views.size()) < kFewViews ? 1 : kChangesBetweenAttempts;
+    return !search->attempted || search->views.changes >= search->changesAtLastAttempt + between;
 }
 
 LensAttempt prepareLensAttempt(LensSearch* search) {

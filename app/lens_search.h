@@ -5,8 +5,8 @@
 // Every sighting of the whole board (corners refined, with its picture) is
 // offered: the collection keeps the views that make a good calibration
 // (calibration_views.h) and the latest sharp sightings, a few frames apart,
-// are the recent views. Whenever the collection has changed by
-// kChangesBetweenAttempts views an attempt is due: every stage the views
+// are the recent views. Whenever the collection has changed (by
+// kChangesBetweenAttempts views once it holds kFewViews) an attempt is due: every stage the views
 // allow is calibrated and judged (lens_judgement.h), and the best one is
 // taken into use when it is clearly better than the lens in use and no worse
 // on the recent views. The search is done once the whole model is in use.
@@ -34,8 +34,10 @@
 #include "calibration_views.h"
 #include "lens_judgement.h"
 
-// An attempt is due once the collection has changed by this many views.
+// An attempt is due once the collection has changed by this many views;
+// with under kFewViews views, at every change.
 constexpr long kChangesBetweenAttempts = 3;
+constexpr int kFewViews = 10;
 // The recent views: the latest this many sharp sightings, at least
 // kRecentSpacing frames apart.
 constexpr int kRecentViews = 12;

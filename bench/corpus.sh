@@ -16,11 +16,16 @@
 # runs); f's error (percent) and the principal point's (px) of the lens in use
 # at the end; all corners' registration (mean per frame, px) median / 95th
 # percentile before the first switch and from it on (no switch: all frames
-# under "after"); the largest rise of the median over 30 frames after a
-# switch; the board's own corners (median); all corners over the frames
-# where the camera moves (median / 95th percentile); the jitter of the
-# building corners over the still stretch (RMS, px). Registration is measured in the
-# picture each frame was shown in (undistorted with the lens in use).
+# under "after"), and the median of the corners in the part of the picture
+# where the board has been seen (beyond it a lens found from the board is an
+# extrapolation); the largest rise of the median over the 30 frames after a
+# switch against the 30 before it, as it is, net of the floor run's change
+# over the same frames, and for the seen part; all corners over the frames
+# where the camera moves (median / 95th percentile); the board's own corners
+# (median); the jitter of the building corners over the still stretch (RMS,
+# px). Registration is measured in the picture each frame was shown in
+# (undistorted with the lens in use). The runs come in the order given; the
+# floor run, when it comes first, is the others' reference.
 #
 # Usage: bench/corpus.sh [BUILD_FOLDER] [--runs "floor none self"] [--only NAME[,NAME...]]
 set -euo pipefail
@@ -32,7 +37,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs="$2"; shift 2 ;;
         --only) only=",$2,"; shift 2 ;;
-        -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,34p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) build="$1"; shift ;;
     esac
 done
@@ -72,14 +77,20 @@ figures() {
     awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) name[i] = $i } NR == 2 { for (i = 1; i <= NF; ++i) print name[i] "=" $i }' "$1"
 }
 
-echo "scenario,run,frames,found,tracked,first_switch,final_f_pct,final_centre_px,before_all_median_px,before_all_p95_px,after_all_median_px,after_all_p95_px,worst_switch_rise_px,board_median_px,moving_all_median_px,moving_all_p95_px,jitter_rms_px,seconds" > "$csv"
-printf "%-22s %-6s %6s %6s %6s %7s %7s %6s %13s %13s %7s %6s %13s %7s %5s\n" scenario run frames found track switch "f %" "pp px" "before md/p95" "after md/p95" "rise" board "moving md/p95" jitter s
+columns=(frames found tracked first_switch final_f_pct final_centre_px before_all_mean_px_median before_all_mean_px_p95
+         after_all_mean_px_median after_all_mean_px_p95 after_seen_mean_px_median worst_switch_rise_px
+         worst_switch_net_rise_px worst_switch_seen_rise_px board_mean_px_median moving_all_mean_px_median
+         moving_all_mean_px_p95 jitter_rms_px)
+(IFS=,; echo "scenario,run,${columns[*]},seconds") > "$csv"
+printf "%-22s %-6s %5s %5s %5s %6s %6s %5s %13s %13s %6s %14s %13s %6s %6s %4s\n" scenario run frames found track \
+    switch "f %" "pp px" "before md/p95" "after md/p95" "seen" "rise/net/seen" "moving md/p95" board jitter s
 while read -r name board still moving make_options; do
     [[ -z "$name" || "$name" == \#* ]] && continue
     [[ -n "$only" && "$only" != *",$name,"* ]] && continue
     [ "$make_options" = "-" ] && make_options=""
     # shellcheck disable=SC2086
     render "$name" --board "$board" $make_options
+    reference=()
     for run in $runs; do
         poses="$scratch/$name-$run.csv"
         start=$(date +%s.%N)
@@ -89,16 +100,27 @@ while read -r name board still moving make_options; do
         seconds=$(echo "$(date +%s.%N) - $start" | bc)
         still_option=()
         [ "$still" != "-" ] && still_option=(--still "$still")
-        "$bin/pose_error" "$poses" "$cache/${name}_truth.csv" --board "$board" "${still_option[@]}" --csv \
-            > "$scratch/figures.csv" || { echo "corpus: pose_error failed on $name ($run)" >&2; exit 1; }
+        "$bin/pose_error" "$poses" "$cache/${name}_truth.csv" --board "$board" "${still_option[@]}" "${reference[@]}" \
+            --csv > "$scratch/figures.csv" || { echo "corpus: pose_error failed on $name ($run)" >&2; exit 1; }
+        # The true lens's run is the yardstick of the others' switches.
+        [ "$run" = floor ] && cp "$poses" "$scratch/$name-reference.csv" && reference=(--reference "$scratch/$name-reference.csv")
         declare -A f=()
         while IFS='=' read -r key value; do f[$key]=$value; done < <(figures "$scratch/figures.csv")
-        echo "$name,$run,${f[frames]},${f[found]},${f[tracked]},${f[first_switch]},${f[final_f_pct]},${f[final_centre_px]},${f[before_all_mean_px_median]},${f[before_all_mean_px_p95]},${f[after_all_mean_px_median]},${f[after_all_mean_px_p95]},${f[worst_switch_rise_px]},${f[board_mean_px_median]},${f[moving_all_mean_px_median]},${f[moving_all_mean_px_p95]},${f[jitter_rms_px]},$seconds" >> "$csv"
-        printf "%-22s %-6s %6d %6d %6d %7s %7.2f %6.2f %6.3f/%6.3f %6.3f/%6.3f %7.3f %6.3f %6.3f/%6.3f %7.3f %5.1f\n" \
+        # Without a switch every frame is "after".
+        if [ "${f[first_switch]}" = -1 ]; then
+            f[after_all_mean_px_median]=${f[before_all_mean_px_median]} f[after_all_mean_px_p95]=${f[before_all_mean_px_p95]}
+            f[before_all_mean_px_median]=nan f[before_all_mean_px_p95]=nan
+            f[after_seen_mean_px_median]=${f[seen_all_mean_px_median]}
+        fi
+        row="$name,$run"
+        for c in "${columns[@]}"; do row+=",${f[$c]}"; done
+        echo "$row,$seconds" >> "$csv"
+        printf "%-22s %-6s %5d %5d %5d %6s %6.2f %5.2f %6.3f/%6.3f %6.3f/%6.3f %6.3f %4.2f/%4.2f/%4.2f %6.3f/%6.3f %6.3f %6.3f %4.1f\n" \
             "$name" "$run" "${f[frames]}" "${f[found]}" "${f[tracked]}" "${f[first_switch]}" "${f[final_f_pct]}" \
             "${f[final_centre_px]}" "${f[before_all_mean_px_median]}" "${f[before_all_mean_px_p95]}" \
-            "${f[after_all_mean_px_median]}" "${f[after_all_mean_px_p95]}" "${f[worst_switch_rise_px]}" \
-            "${f[board_mean_px_median]}" "${f[moving_all_mean_px_median]}" "${f[moving_all_mean_px_p95]}" \
+            "${f[after_all_mean_px_median]}" "${f[after_all_mean_px_p95]}" "${f[after_seen_mean_px_median]}" \
+            "${f[worst_switch_rise_px]}" "${f[worst_switch_net_rise_px]}" "${f[worst_switch_seen_rise_px]}" \
+            "${f[moving_all_mean_px_median]}" "${f[moving_all_mean_px_p95]}" "${f[board_mean_px_median]}" \
             "${f[jitter_rms_px]}" "$seconds"
         unset f
     done

@@ -137,6 +137,7 @@ struct Pose {
 struct FrameError {
     long frame;
     double figure[kFigureCount];  // NaN where no point could be measured
+    double seenMean;              // all corners in the part of the picture the board has been seen in, px
 };
 
 struct Stretch {
@@ -151,6 +152,7 @@ struct Jitter {
 
 struct Options {
     std::string posesPath, truthPath, cameraPath;
+    std::string referencePath;  // --reference: another run's poses, whose errors over a switch's windows are subtracted
     bool csv = false;
     Stretch still = {-1, -1};  // from --still; none: the longest still run of the truth
     BoardSize board = kDefaultBoard;
@@ -443,14 +445,46 @@ double translationErrorPercent(const double* Ta, const double* Tb) {
     return distance > 0 ? 100.0 * d / distance : INFINITY;
 }
 
-FrameError measureFrame(const Setting& s, const Pose& estimate, const Pose& truth, long* pointsLeftOut) {
+// The part of the picture where the board has been seen: the cells of a
+// kSeenColumns x kSeenRows grid that have held a true board corner of a
+// measured frame. A lens found from the views of a board is only known
+// there; beyond it, its model is an extrapolation.
+constexpr int kSeenColumns = 16, kSeenRows = 12;
+
+struct SeenRegion {
+    bool cells[kSeenColumns * kSeenRows] = {};
+};
+
+// The cell of the true camera's pixel of p, or -1 outside the picture.
+int seenCell(const Setting& s, const Pose& truth, const Point3& p) {
+    double x, y;
+    if (truePoint(truth, p, &x, &y) != kPlaced) return -1;
+    double column = x + truth.lens.cx + 0.5, row = y + truth.lens.cy + 0.5;
+    if (!(column >= 0 && row >= 0 && column < s.width && row < s.height)) return -1;
+    return (int)(row * kSeenRows / s.height) * kSeenColumns + (int)(column * kSeenColumns / s.width);
+}
+
+void addBoardSeen(const Setting& s, const Pose& truth, SeenRegion* seen) {
+    for (int k = 0; k < s.boardCorners; ++k) {
+        int cell = seenCell(s, truth, s.points[k]);
+        if (cell >= 0) seen->cells[cell] = true;
+    }
+}
+
+FrameError measureFrame(const Setting& s, const Pose& estimate, const Pose& truth, long* pointsLeftOut,
+                        const SeenRegion* seen = nullptr) {
     const int all = (int)s.points.size(), board = s.boardCorners;
     std::vector<double> distance(all);
+    double seenSum = 0;
+    int seenCount = 0;
     for (int k = 0; k < all; ++k) {
         distance[k] = registrationDistance(s, estimate, truth, s.points[k]);
         if (std::isnan(distance[k])) ++*pointsLeftOut;
+        int cell = seen && !std::isnan(distance[k]) ? seenCell(s, truth, s.points[k]) : -1;
+        if (cell >= 0 && seen->cells[cell]) seenSum += distance[k], ++seenCount;
     }
     FrameError e;
+    e.seenMean = seenCount > 0 ? seenSum / seenCount : NAN;
     double* v = e.figure;
     meanAndMax(distance.data(), board, &v[kBoardMean], &v[kBoardMax]);
     meanAndMax(distance.data() + board, all - board, &v[kBuildingMean], &v[kBuildingMax]);
@@ -478,10 +512,12 @@ std::vector<FrameError> measureFrames(const Setting& s, const std::vector<Pose>&
     std::vector<FrameError> errors;
     *firstMeasured = -1;
     *pointsLeftOut = 0;
+    SeenRegion seen;
     for (size_t i = 0; i < poses.size(); ++i) {
         if (!measured(s, poses[i])) continue;
         if (*firstMeasured < 0) *firstMeasured = (long)i;
-        errors.push_back(measureFrame(s, poses[i], truth[i], pointsLeftOut));
+        addBoardSeen(s, truth[i], &seen);
+        errors.push_back(measureFrame(s, poses[i], truth[i], pointsLeftOut, &seen));
         errors.back().frame = (long)i;
     }
     return errors;
@@ -624,7 +660,10 @@ struct Switches {
     std::vector<long> frames;
     double firstFocalPercent, firstCentrePx, finalFocalPercent, finalCentrePx;  // signed f error; distance
     Summary before, after;
+    double afterSeenMedianPx, afterSeenP95Px;  // all corners in the seen part, from the first switch on
     double worstRisePx;  // NaN without a switch with frames on both sides
+    double worstNetRisePx;  // the same less the reference run's change over the same frames; NaN without one
+    double worstSeenRisePx;  // the same for the corners in the part of the picture the board has been seen in
 };
 
 double centreErrorPx(const Pose& estimate, const Pose& truth) {
@@ -648,16 +687,39 @@ double medianAllMean(const std::vector<FrameError>& errors) {
     return percentile(values, 0.5);
 }
 
+double medianSeenMean(const std::vector<FrameError>& errors) {
+    std::vector<double> values;
+    for (const FrameError& e : errors) values.push_back(e.seenMean);
+    return percentile(values, 0.5);
+}
+
+// The median of the reference's errors over the given frames (NaN when the
+// reference measured none of them).
+double referenceMedian(const std::vector<FrameError>& reference, const std::vector<FrameError>& frames,
+                       bool seen = false) {
+    std::vector<double> values;
+    for (const FrameError& e : frames)
+        for (const FrameError& r : reference)
+            if (r.frame == e.frame) values.push_back(seen ? r.seenMean : r.figure[kAllMean]);
+    return percentile(values, 0.5);
+}
+
 Switches measureSwitches(const std::vector<Pose>& poses, const std::vector<Pose>& truth,
-                         const std::vector<FrameError>& errors) {
+                         const std::vector<FrameError>& errors, const std::vector<FrameError>& reference) {
     Switches w;
     w.frames = lensSwitches(poses);
     w.firstFocalPercent = w.firstCentrePx = w.finalFocalPercent = w.finalCentrePx = w.worstRisePx = NAN;
+    w.worstNetRisePx = w.worstSeenRisePx = NAN;
     std::vector<FrameError> before, after;
     long first = w.frames.empty() ? (long)poses.size() : w.frames.front();
-    for (const FrameError& e : errors) (e.frame < first ? before : after).push_back(e);
+    std::vector<double> afterSeen;
+    for (const FrameError& e : errors) {
+        (e.frame < first ? before : after).push_back(e);
+        if (e.frame >= first) afterSeen.push_back(e.seenMean);
+    }
     w.before = summarise(before);
     w.after = summarise(after);
+    w.afterSeenMedianPx = percentile(afterSeen, 0.5), w.afterSeenP95Px = percentile(afterSeen, 0.95);
     long last = (long)poses.size() - 1;
     while (last >= 0 && !(poses[last].f > 0)) --last;
     if (last >= 0) {
@@ -677,6 +739,13 @@ Switches measureSwitches(const std::vector<Pose>& poses, const std::vector<Pose>
         if (earlier.empty() || later.empty()) continue;
         double rise = medianAllMean(later) - medianAllMean(earlier);
         if (std::isnan(w.worstRisePx) || rise > w.worstRisePx) w.worstRisePx = rise;
+        double net = rise - (referenceMedian(reference, later) - referenceMedian(reference, earlier));
+        if (!std::isnan(net) && (std::isnan(w.worstNetRisePx) || net > w.worstNetRisePx)) w.worstNetRisePx = net;
+        double seenRise = medianSeenMean(later) - medianSeenMean(earlier);
+        if (!reference.empty())
+            seenRise -= referenceMedian(reference, later, true) - referenceMedian(reference, earlier, true);
+        if (!std::isnan(seenRise) && (std::isnan(w.worstSeenRisePx) || seenRise > w.worstSeenRisePx))
+            w.worstSeenRisePx = seenRise;
     }
     return w;
 }
@@ -691,6 +760,7 @@ struct Report {
     Jitter jitter;
     Switches switches;
     Summary moving;  // the frames whose true camera differs from the frame before's
+    double seenMedianPx, seenP95Px;  // all corners in the part of the picture the board has been seen in
     std::string cameraPath;  // empty without --camera
 };
 
@@ -713,6 +783,11 @@ void printTable(const Report& r) {
                     "%.3f / %.3f; largest rise over %ld frames after a switch %+.3f px\n",
                     w.before.median[kAllMean], w.before.p95[kAllMean], w.after.median[kAllMean],
                     w.after.p95[kAllMean], kSwitchWindow, w.worstRisePx);
+        std::printf("corners in the part of the picture the board has been seen in, from the first switch on: "
+                    "%.3f / %.3f px\n", w.afterSeenMedianPx, w.afterSeenP95Px);
+        if (!std::isnan(w.worstNetRisePx))
+            std::printf("largest rise after a switch less the reference's over the same frames: %+.3f px\n",
+                        w.worstNetRisePx);
     }
     std::printf("\n%-30s %10s %10s\n", "error per frame", "median", "95th pct");
     for (int f = 0; f < kFigureCount; ++f)
@@ -745,7 +820,9 @@ void printCsv(const Report& r) {
     std::printf(r.cameraPath.empty() ? "" : ",first_measured");
     std::printf(",switches,first_switch,switch_f_pct,switch_centre_px,final_f_pct,final_centre_px");
     std::printf(",before_all_mean_px_median,before_all_mean_px_p95,after_all_mean_px_median,after_all_mean_px_p95");
-    std::printf(",after_buildings_mean_px_median,worst_switch_rise_px,moving_all_mean_px_median,moving_all_mean_px_p95\n");
+    std::printf(",after_buildings_mean_px_median,worst_switch_rise_px,moving_all_mean_px_median,moving_all_mean_px_p95");
+    std::printf(",seen_all_mean_px_median,seen_all_mean_px_p95,after_seen_mean_px_median,after_seen_mean_px_p95");
+    std::printf(",worst_switch_net_rise_px,worst_switch_seen_rise_px\n");
     std::printf("%ld,%ld,%ld", r.frames, r.found, r.measuredFrames);
     for (int f = 0; f < kFigureCount; ++f) std::printf(",%.9g,%.9g", r.summary.median[f], r.summary.p95[f]);
     std::printf(",%ld,%ld,%d,%ld,%.9g,%.9g", r.still.first, r.still.last, r.jitter.trueCameraStill ? 1 : 0,
@@ -758,7 +835,9 @@ void printCsv(const Report& r) {
                 w.firstFocalPercent, w.firstCentrePx, w.finalFocalPercent, w.finalCentrePx);
     std::printf(",%.9g,%.9g,%.9g,%.9g,%.9g,%.9g", w.before.median[kAllMean], w.before.p95[kAllMean],
                 w.after.median[kAllMean], w.after.p95[kAllMean], w.after.median[kBuildingMean], w.worstRisePx);
-    std::printf(",%.9g,%.9g\n", r.moving.median[kAllMean], r.moving.p95[kAllMean]);
+    std::printf(",%.9g,%.9g", r.moving.median[kAllMean], r.moving.p95[kAllMean]);
+    std::printf(",%.9g,%.9g,%.9g,%.9g", r.seenMedianPx, r.seenP95Px, w.afterSeenMedianPx, w.afterSeenP95Px);
+    std::printf(",%.9g,%.9g\n", w.worstNetRisePx, w.worstSeenRisePx);
 }
 
 // ---------------------------------------------------------------- command line
@@ -818,6 +897,10 @@ CommandLineOutcome parseArguments(int argc, char** argv, Options* o) {
     app.add_option("--camera", o->cameraPath,
                    "measure in the picture undistorted with this camera file, over\nthe frames whose lens is its own")
         ->type_name("FILE");
+    app.add_option("--reference", o->referencePath,
+                   "another run's pose log on the same video (for example with the true\ncamera file): a lens "
+                   "switch's rise is also given net of that run's\nchange over the same frames")
+        ->type_name("POSES.csv");
     return parseCommandLine(&app, argc, argv);
 }
 
@@ -853,7 +936,7 @@ bool setUp(const Options& o, Setting* s) {
 }
 
 Report makeReport(const Options& o, const Setting& s, const std::vector<Pose>& poses, const std::vector<Pose>& truth,
-                  const std::vector<FrameError>& errors, Stretch still) {
+                  const std::vector<FrameError>& errors, const std::vector<FrameError>& reference, Stretch still) {
     Report r;
     r.frames = (long)poses.size();
     r.found = r.tracked = 0;
@@ -863,11 +946,14 @@ Report makeReport(const Options& o, const Setting& s, const std::vector<Pose>& p
     r.summary = summarise(errors);
     r.still = still;
     r.jitter = measureJitter(s, poses, truth, still);
-    r.switches = measureSwitches(poses, truth, errors);
+    r.switches = measureSwitches(poses, truth, errors, reference);
     std::vector<FrameError> moving;
     for (const FrameError& e : errors)
         if (e.frame > 0 && !sameCamera(truth[e.frame], truth[e.frame - 1])) moving.push_back(e);
     r.moving = summarise(moving);
+    std::vector<double> seen;
+    for (const FrameError& e : errors) seen.push_back(e.seenMean);
+    r.seenMedianPx = percentile(seen, 0.5), r.seenP95Px = percentile(seen, 0.95);
     r.cameraPath = o.cameraPath;
     return r;
 }
@@ -898,7 +984,20 @@ int main(int argc, char** argv) {
                            : std::string("no frame with the board found and a calibrated camera"));
         return kInputError;
     }
-    Report report = makeReport(o, s, poses, truth, errors, still);
+    std::vector<Pose> referencePoses;
+    std::vector<FrameError> reference;
+    if (!o.referencePath.empty()) {
+        Setting plain = s;
+        plain.undistorted = false;  // the reference's own rows say its lens
+        long unusedFirst = -1, unusedLeftOut = 0;
+        if (!readPoses(o.referencePath.c_str(), s, &referencePoses)) return kInputError;
+        if (referencePoses.size() > truth.size()) {
+            fail(o.referencePath.c_str(), 0, "more frames than the truth");
+            return kInputError;
+        }
+        reference = measureFrames(plain, referencePoses, truth, &unusedFirst, &unusedLeftOut);
+    }
+    Report report = makeReport(o, s, poses, truth, errors, reference, still);
     report.firstMeasured = firstMeasured, report.pointsLeftOut = pointsLeftOut;
     if (o.csv) printCsv(report);
     else printTable(report);
