@@ -79,7 +79,9 @@ void addFrameLoopOptions(CLI::App* app, ViewerOptions* o) {
                                           "calibration file, YAML/XML/JSON, or ROS camera-info YAML)")
                               ->type_name("FILE");
     app->add_flag("--self-calibrate", o->selfCalibrate,
-                  "find the lens model from the board while running, then switch to it")
+                  "find the lens model from the board while running: the focal length first,\n"
+                  "then distortion and the principal point as the views allow; each lens is\n"
+                  "taken into use once it is clearly better (one line on standard error)")
         ->excludes(camera);
     app->add_option("--save-camera", o->saveCameraFile,
                     "write the lens model in use to FILE when it changes and at the end")
@@ -98,16 +100,22 @@ void addFrameLoopOptions(CLI::App* app, ViewerOptions* o) {
                   "follow the board's corners by optical flow while the whole board is not found\n"
                   "(a hand over it); the pose from the corners that stay");
     CLI::Option* smooth = app->add_flag("--smooth", o->smooth,
-                                        "steady the overlay: the pose filtered from frame to frame (1 euro filter)");
+                                        "steady the overlay: a constant-velocity filter whose gain follows how far\n"
+                                        "each pose lands from the predicted one, in the overlay's pixels, against\n"
+                                        "the detection's own noise");
     requirePositive(app->add_option("--smooth-cutoff", o->smoothCutoffHz,
-                                    "the filter's cutoff for a still camera (default 1)"))
+                                    "the filter's cutoff while the poses land within the noise (default 1)"))
         ->type_name("HZ")
         ->needs(smooth);
     requireNonNegative(app->add_option("--smooth-beta", o->smoothBeta,
-                                       "how fast the cutoff rises with the camera's speed (default 100)"))
+                                       "how fast the cutoff rises, in Hz per squared noise level that a pose\n"
+                                       "lands beyond 1.5 noise levels from the prediction (default 20)"))
         ->type_name("B")
         ->needs(smooth);
-    app->add_flag("--hud", o->hud, "show the frame rate, the board's state and f in a corner of the picture");
+    app->add_flag("--hud", o->hud,
+                  "show the frame rate, the board's state and f in a corner of the picture;\n"
+                  "with --self-calibrate also the views kept, the stage, the picture's cells\n"
+                  "covered and where to bring the board next");
 }
 
 void addRecordingOptions(CLI::App* app, RenderOutputs* r) {

@@ -54,8 +54,8 @@ struct ViewerOptions {
     bool refine = false;         // --refine: every calibration refined to the least reprojection error
     bool track = false;          // --track: a partly covered board followed by optical flow
     bool smooth = false;         // --smooth: the pose steadied from frame to frame
-    double smoothCutoffHz = kPoseFilterMinCutoffHz;  // --smooth-cutoff: the still camera's cutoff
-    double smoothBeta = kPoseFilterBeta;             // --smooth-beta: how fast the cutoff rises with speed
+    double smoothCutoffHz = kPoseFilterMinCutoffHz;  // --smooth-cutoff: the cutoff while poses land within the noise
+    double smoothBeta = kPoseFilterBeta;             // --smooth-beta: Hz per squared noise level beyond it
     std::string sceneFile;       // --scene: the occluders and the model, instead of the built-in scene
     std::string modelFile;       // --model: the built-in scene without occluders, with this model
     RenderOutputs render;        // arrender only

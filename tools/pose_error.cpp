@@ -18,16 +18,28 @@
 // The frames in which the truth says something covers the board are also
 // measured on their own, against the uncovered frames around them.
 //
-// With --camera FILE the registration is measured in the picture undistorted
-// with FILE, as a viewer undistorting the video shows it: the true point's
-// pixel, undistorted with FILE's lens and placed by FILE's pinhole camera,
-// against the overlay, for the corners inside the camera's picture (the
-// undistorted picture shows nothing else); only frames whose logged lens
-// (f, fy, cx, cy) is FILE's within 1e-6 count (a self-calibrating run, from
-// its switch on).
+// Each row is measured in the picture it was shown in: a row whose lens
+// columns (k1 k2 p1 p2 k3 k4 k5 k6) hold a distortion was drawn into the
+// picture undistorted with that lens, and the true point's pixel is
+// undistorted with it too (for the corners inside the camera's picture);
+// other rows, in the picture itself. With --camera FILE every row is measured
+// in the picture undistorted with FILE, and only frames whose logged lens
+// (f, fy, cx, cy) is FILE's within 1e-6 count.
 //
-// Columns are found by name. Files without fy, cx, cy (and the truth's
-// k1 k2 p1 p2 k3) mean fy = f, the principal point (width/2, height/2) with
+// A self-calibrating run changes its camera (f, fy, cx, cy, lens) as it
+// runs: every change after the first calibrated row is a lens switch. The
+// report gives the switches' frames, f's and the principal point's errors at
+// the first switch and at the end, all corners' registration before the
+// first switch and from it on, and the largest rise of the median over the
+// 30 measured frames after a switch against the 30 before; with --reference
+// (another run on the same video, say with the true camera file) also net of
+// that run's change over the same frames, which the scene's own changes
+// cause. The part of the picture where the board has been seen (the cells of
+// a 16 x 12 grid that have held a true board corner of a measured frame so
+// far) is measured apart: a lens found from the board is only known there.
+//
+// Columns are found by name. Files without fy, cx, cy (and the lens
+// columns) mean fy = f, the principal point (width/2, height/2) with
 // integer halving, no distortion; the picture's size is --size, else the one
 // in the camera file beside the truth (NAME_camera.yml for NAME_truth.csv),
 // else 640 x 480. A point behind either camera has an infinite distance; a
@@ -40,6 +52,7 @@
 // Usage:
 //     pose_error poses.csv board_truth.csv                 # the table
 //     pose_error poses.csv lens_truth.csv --camera lens_camera.yml --csv
+//     pose_error self.csv lens_truth.csv --reference true_lens.csv   # a self-calibrating run
 #include <CLI/CLI.hpp>
 
 #include <algorithm>

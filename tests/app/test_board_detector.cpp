@@ -25,6 +25,7 @@ const std::string kHdTruth = HD_TRUTH;
 const std::string kFullHdVideo = FULL_HD_VIDEO;
 const std::string kFullHdTruth = FULL_HD_TRUTH;
 const std::string kSampleVideo = SAMPLE_VIDEO;
+const std::string kCutClip = CUT_CLIP;  // the board 200 px away from frame 100 on
 const cv::Size kPattern(8, 6);
 
 // Frames a detector may miss after the board comes back into view.
@@ -254,4 +255,42 @@ TEST(BoardDetector, FindsTheBoardsOfRealWebcamPhotographs) {
             found += seen ? 1 : 0;
         }
     EXPECT_GE(views, 26) << "opencv-doc's photographs are missing";
+}
+
+// The same photographs one after another, as one image sequence: each
+// board lies elsewhere than the one before, and is found in its own frame.
+TEST(BoardDetector, FindsEachBoardOfThePhotographsAsOneSequence) {
+    const std::string folder = "/usr/share/doc/opencv-doc/examples/data/";
+    BoardDetector detector;
+    ASSERT_TRUE(initBoardDetector(cv::Size(9, 6), &detector));
+    int views = 0;
+    std::vector<cv::Point2f> corners;
+    for (const char* side : {"left", "right"})
+        for (int number = 1; number <= 14; ++number) {
+            char name[32];
+            std::snprintf(name, sizeof name, "%s%02d.jpg", side, number);
+            cv::Mat picture = cv::imread(folder + name);
+            if (picture.empty()) continue;
+            ++views;
+            EXPECT_TRUE(detectBoardCorners(picture, &detector, &corners)) << name;
+        }
+    EXPECT_EQ(views, 26) << "opencv-doc's photographs are missing";
+}
+
+// A cut in a video: the board, far from where it was, is found in the first
+// frame after the cut.
+TEST(BoardDetector, FindsTheBoardInTheFirstFrameAfterACut) {
+    std::vector<cv::Mat> frames = readFrames(kCutClip, 0, 106);
+    ASSERT_EQ(frames.size(), 106u);
+    BoardDetector detector;
+    ASSERT_TRUE(initBoardDetector(kPattern, &detector));
+    std::vector<cv::Point2f> corners, before;
+    for (int i = 0; i < 106; ++i) {
+        bool found = detectBoardCorners(frames[i], &detector, &corners);
+        EXPECT_TRUE(found) << "frame " << i;
+        if (i == 99) before = corners;
+        if (i == 100 && found && !before.empty()) {
+            EXPECT_GT(cv::norm(corners[20] - before[20]), 150.0);
+        }
+    }
 }
