@@ -16,7 +16,7 @@ constexpr double kMinTimeStepMs = 0.01;
 // minimum cutoff's (a still pose's innovation is about one noise level, and
 // is seldom over 1.5: its square is about chi-square with 6 degrees).
 constexpr double kNoiseInnovation = 1.5;
-constexpr int kProbes = 8;
+constexpr int kProbes = kPoseFilterProbes;
 // The last gain counted in the expected innovation at most this much: after
 // a move the gain is near 1, and the prediction's share is not that large.
 constexpr double kMaxExpectedAlpha = 0.5;
@@ -137,9 +137,15 @@ bool parametersValid(const PoseFilter& f) {
            f.boardColumns >= 2 && f.boardRows >= 2;
 }
 
+double poseJitterNoisePx(PoseFilter* f, const double* R, const double* T, const PoseNoise& noise);
+
 // The filter restarts from the raw pose, its rotation already made one.
-bool startAfresh(PoseFilter* f, double timeMs, const double* rotation, double* R, const double* T) {
+bool startAfresh(PoseFilter* f, double timeMs, const double* rotation, double* R, const double* T,
+                 const PoseNoise& noise) {
     f->holdsPose = true;
+    f->cornerNoisePx = noise.cornerNoisePx;
+    f->rawPlaces = f->jitterCount = 0;
+    poseJitterNoisePx(f, rotation, T, noise);
     f->timeMs = timeMs;
     quaternionFromRotation(rotation, f->q);
     std::copy(T, T + 3, f->T);
@@ -179,10 +185,13 @@ void boardPoint(int column, int row, double height, double* P) {
     P[0] = column, P[1] = row, P[2] = -height;  // the camera sees the board from -Z
 }
 
-// The probes: the board's outer corners, on the board and above it.
+// The probes: the corners of the board's outline spread kProbeSpread times
+// about its middle, on the board's plane and above it.
 void probePoint(const PoseFilter& f, int k, double* P) {
-    int column = (k & 1) ? f.boardColumns - 1 : 0, row = (k & 2) ? f.boardRows - 1 : 0;
-    boardPoint(column, row, k < 4 ? 0.0 : kProbeHeight, P);
+    double middleX = 0.5 * (f.boardColumns - 1), middleY = 0.5 * (f.boardRows - 1);
+    double x = middleX + ((k & 1) ? 1 : -1) * kProbeSpread * middleX;
+    double y = middleY + ((k & 2) ? 1 : -1) * kProbeSpread * middleY;
+    P[0] = x, P[1] = y, P[2] = k < 4 ? 0.0 : -kProbeHeight;  // the camera sees the board from -Z
 }
 
 // The point's camera coordinates; false behind the camera.
@@ -288,6 +297,55 @@ bool isJump(const double* step, double distance) {
     return norm3(step) > kPoseFilterJumpRad || norm3(step + 3) > kPoseFilterJumpRad * distance;
 }
 
+// Where the rate would take the overlay against where it stands: the new
+// pose's likelihood under each (Gaussian in the probes' distance over the
+// expected innovation, even odds), and the rate kept by the moving one's
+// share. A camera that stops, slows or turns back lands nearer where the
+// overlay was than where its rate was taking it, and the rate goes before
+// it can carry the overlay on; a steady move keeps it.
+void keepRateAsLikely(PoseFilter* f, const double* rotation, const double* T, const Pose& last, double dtSeconds,
+                      const PoseNoise& noise, double expected) {
+    Pose moved = predicted(*f, dtSeconds);
+    double moving = probeDistancePx(*f, rotation, T, moved.R, moved.T, noise) / expected;
+    double still = probeDistancePx(*f, rotation, T, last.R, last.T, noise) / expected;
+    if (!std::isfinite(moving) || !std::isfinite(still)) return;
+    // exp(-m^2/2) / (exp(-m^2/2) + exp(-s^2/2)), safe from underflow.
+    double share = 1.0 / (1.0 + std::exp(0.5 * (moving * moving - still * still)));
+    for (double& r : f->rate) r *= share;
+}
+
+// The raw poses' own jitter at the probes: the second difference of their
+// places over three frames (for noise of s px per probe, its RMS is s
+// sqrt(6)), its median over the last kJitterFrames frames, which a steady
+// move leaves alone and a short acceleration hardly moves. Infinite until
+// kMinJitterFrames frames are in.
+double poseJitterNoisePx(PoseFilter* f, const double* R, const double* T, const PoseNoise& noise) {
+    double places[2 * kProbes];
+    for (int k = 0; k < kProbes; ++k) {
+        double P[3];
+        probePoint(*f, k, P);
+        if (!project(R, T, noise, P, &places[2 * k], nullptr)) return INFINITY;
+    }
+    if (f->rawPlaces >= 2) {
+        double sum = 0.0;
+        for (int i = 0; i < 2 * kProbes; ++i) {
+            double d = places[i] - 2.0 * f->placesBefore[i] + f->placesBeforeThat[i];
+            sum += d * d;
+        }
+        f->jitter[f->jitterCount % kJitterFrames] = std::sqrt(sum / kProbes / 6.0);
+        ++f->jitterCount;
+    }
+    std::copy(f->placesBefore, f->placesBefore + 2 * kProbes, f->placesBeforeThat);
+    std::copy(places, places + 2 * kProbes, f->placesBefore);
+    ++f->rawPlaces;
+    int n = std::min(f->jitterCount, kJitterFrames);
+    if (n < kMinJitterFrames) return INFINITY;
+    double sorted[kJitterFrames];
+    std::copy(f->jitter, f->jitter + n, sorted);
+    std::nth_element(sorted, sorted + n / 2, sorted + n);
+    return std::max(kPoseFilterMinNoisePx, sorted[n / 2]);
+}
+
 // The output: the prediction moved alpha of the way to the raw pose; the
 // rate by alpha^2 / (2 - alpha) of the innovation per second.
 void update(PoseFilter* f, const Pose& prediction, const double* innovation, double alpha, double dtSeconds) {
@@ -357,7 +415,8 @@ void resetPoseFilter(PoseFilter* filter) {
     filter->q[0] = 1.0;
     std::fill(filter->T, filter->T + 3, 0.0);
     std::fill(filter->rate, filter->rate + 6, 0.0);
-    filter->innovationPx = filter->noisePx = NAN;
+    filter->innovationPx = filter->noisePx = filter->cornerNoisePx = NAN;
+    filter->rawPlaces = filter->jitterCount = 0;
     filter->alpha = 1.0;
 }
 
@@ -370,36 +429,35 @@ bool filterPose(PoseFilter* f, double timeMs, const PoseNoise& noise, double R[9
     }
     double dtMs = timeMs - f->timeMs;
     if (!f->holdsPose || !(dtMs >= kMinTimeStepMs) || dtMs > kPoseFilterMaxGapMs)
-        return startAfresh(f, timeMs, rotation, R, T);
+        return startAfresh(f, timeMs, rotation, R, T, noise);
     double rawQ[4], fromLast[6], innovation[6];
     quaternionFromRotation(rotation, rawQ);
     Pose last = predicted(*f, 0.0);
     stepBetween(last, rawQ, T, fromLast);
-    if (isJump(fromLast, norm3(f->T))) return startAfresh(f, timeMs, rotation, R, T);
+    if (isJump(fromLast, norm3(f->T))) return startAfresh(f, timeMs, rotation, R, T, noise);
 
     double dtSeconds = dtMs / kMsPerSecond;
-    Pose prediction = predicted(*f, dtSeconds);
-    double moving = probeDistancePx(*f, rotation, T, prediction.R, prediction.T, noise);
-    double still = probeDistancePx(*f, rotation, T, last.R, last.T, noise);
-    if (still < moving) {
-        // The pose stays closer to where it was than to where its rate was
-        // taking it: the camera has stopped (or turned back), and the rate
-        // would only make the overlay drift on.
-        std::fill(f->rate, f->rate + kPoseDimensions, 0.0);
-        prediction = last;
-        moving = still;
-    }
-    stepBetween(prediction, rawQ, T, innovation);
-    f->innovationPx = moving;
-    f->noisePx = probeNoisePx(*f, rotation, T, noise);
+    // The detector's noise changes slowly (light, blur): a sudden rise is a
+    // move changing what the corners miss, and would make the filter lag
+    // just when the move ends.
+    double measured = std::isfinite(noise.cornerNoisePx) ? noise.cornerNoisePx : f->cornerNoisePx;
+    double ceiling = f->cornerNoisePx * std::exp(dtSeconds / kNoiseRiseSeconds);
+    f->cornerNoisePx = std::isfinite(ceiling) && std::isfinite(measured) ? std::min(measured, ceiling) : measured;
+    PoseNoise steady = noise;
+    steady.cornerNoisePx = f->cornerNoisePx;
+    f->noisePx = std::min(probeNoisePx(*f, rotation, T, steady), poseJitterNoisePx(f, rotation, T, noise));
     // The innovation of a still pose is its own noise and the prediction's:
     // the steady state of the last gain puts their sum at noise^2 / (1 - alpha).
     double expected = f->noisePx / std::sqrt(1.0 - std::min(f->alpha, kMaxExpectedAlpha));
+    keepRateAsLikely(f, rotation, T, last, dtSeconds, noise, expected);
+    Pose prediction = predicted(*f, dtSeconds);
+    stepBetween(prediction, rawQ, T, innovation);
+    f->innovationPx = probeDistancePx(*f, rotation, T, prediction.R, prediction.T, noise);
     double excess = std::max(0.0, f->innovationPx / expected - kNoiseInnovation);
     f->alpha = std::isfinite(excess) ? smoothingFactor(f->minCutoffHz + f->beta * excess * excess, dtSeconds) : 1.0;
     update(f, prediction, innovation, f->alpha, dtSeconds);
     if (!allFinite(f->q, 4) || !allFinite(f->T, 3) || !allFinite(f->rate, 6))
-        return startAfresh(f, timeMs, rotation, R, T);
+        return startAfresh(f, timeMs, rotation, R, T, noise);
     f->timeMs = timeMs;
     rotationFromQuaternion(f->q, R);
     std::copy(f->T, f->T + 3, T);

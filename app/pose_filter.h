@@ -9,15 +9,20 @@
 //      (or held where it is, with the rate dropped, when the new pose lies
 //      nearer to that: the camera has stopped or turned back);
 //   2. innovation d: the RMS distance, in the overlay's pixels, between the
-//      probe points (the board's four outer corners and the same points
-//      kProbeHeight squares above the board) through the raw pose and
-//      through the predicted one;
-//   3. noise s: what the pose's own noise moves the probes by, from the
-//      detection: the corners' noise (cornerNoisePx) turned into the pose's
-//      covariance through the board's Jacobian (s = sigma sqrt(trace(Jp
-//      (Jb^T Jb)^-1 Jp^T) / probes)), the pose being the least-squares fit
-//      to the corners; a still pose's innovation is that noise and the
-//      prediction's, s / sqrt(1 - alpha) at the last gain;
+//      probe points (the corners of the board's outline spread kProbeSpread
+//      times about its middle, and the same points kProbeHeight squares
+//      above the board) through the raw pose and through the predicted one;
+//   3. noise s: what the detection's noise moves the probes by, the smaller
+//      of two measures: the corners' noise (cornerNoisePx, allowed to rise
+//      only slowly, as a detector's does) turned into the pose's covariance
+//      through the board's Jacobian (s = sigma sqrt(trace(Jp (Jb^T Jb)^-1
+//      Jp^T) / probes)), the pose being the least-squares fit to the
+//      corners; and the raw poses' own jitter at the probes (the median
+//      second difference of their places over half a second), which holds
+//      whatever the corners' errors share (their blur, the lens the camera
+//      model lacks) and a steady move leaves alone. A still pose's
+//      innovation is that noise and the prediction's: s / sqrt(1 - alpha)
+//      at the last gain;
 //   4. gain: a low-pass of cutoff  minCutoffHz + beta * max(0, d/e - 1.5)^2
 //      (Hz; beta in Hz per squared noise level, e the expected innovation):
 //      alpha = 1 / (1 + 1 / (2 pi cutoff dt)); the square keeps the gain
@@ -61,13 +66,24 @@
 // Defaults, chosen on the corpus (bench/corpus.sh) and the synthetic moves of
 // bench/smoothing_bench.
 constexpr double kPoseFilterMinCutoffHz = 1.0;  // cutoff of an overlay whose innovation is noise
-constexpr double kPoseFilterBeta = 20.0;        // Hz per squared noise level beyond 1.5  // Hz per noise level beyond 1.5, squared  // Hz per noise level beyond 1.5, squared  // Hz per noise level beyond 1.5, squared        // Hz per noise level beyond 1.5
+constexpr double kPoseFilterBeta = 20.0;        // Hz per squared noise level beyond 1.5        // Hz per squared noise level beyond 1.5        // Hz per squared noise level beyond 1.5        // Hz per squared noise level beyond 1.5  // Hz per noise level beyond 1.5, squared  // Hz per noise level beyond 1.5, squared  // Hz per noise level beyond 1.5, squared        // Hz per noise level beyond 1.5
 constexpr double kPoseFilterJumpRad = 0.1;      // per frame: a jump, not a move
 constexpr double kPoseFilterMaxGapMs = 500.0;   // a longer gap restarts the filter
 constexpr double kProbeHeight = 3.0;            // squares above the board
+// How far out the probes lie: the board's inner corners' outline spread this
+// many times about its middle. (Three times, to reach the sample video's
+// buildings, let far probes of steep views decide the gain: the sweep's
+// moving registration grew by 0.4 px.)
+constexpr double kProbeSpread = 1.0;
 // The least noise assumed, px: a noiseless detection would open the gain to
 // every last rounding error.
 constexpr double kPoseFilterMinNoisePx = 0.005;
+// How fast the corners' noise level in use may rise: by e per this many seconds.
+constexpr double kNoiseRiseSeconds = 0.5;
+// The raw poses' own jitter over the last this many frames (half a second at
+// 30 fps), from at least kMinJitterFrames.
+constexpr int kJitterFrames = 15, kMinJitterFrames = 5;
+constexpr int kPoseFilterProbes = 8;
 
 // What the filter knows of a frame besides its pose: the overlay's focal
 // lengths and how well the board's corners fit the pose.
@@ -89,6 +105,15 @@ struct PoseFilter {
     double q[4];
     double T[3];
     double rate[6];
+    // The corners' noise in use: it follows the detection's down at once and
+    // up by at most e per kNoiseRiseSeconds.
+    double cornerNoisePx;
+    // The raw poses' probe places of the last two frames, and the jitter of
+    // the last kJitterFrames (see the noise above).
+    double placesBefore[2 * kPoseFilterProbes], placesBeforeThat[2 * kPoseFilterProbes];
+    int rawPlaces;
+    double jitter[kJitterFrames];
+    int jitterCount;
     // The latest figures, for benchmarks and tests.
     double innovationPx, noisePx, alpha;
 };

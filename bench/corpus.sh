@@ -12,6 +12,7 @@
 #   self    --self-calibrate
 #   track   --track
 #   smooth  --smooth
+#   track-self  --track --self-calibrate
 # Columns: frames, found and tracked; the first lens switch (self-calibrating
 # runs); f's error (percent) and the principal point's (px) of the lens in use
 # at the end; all corners' registration (mean per frame, px) median / 95th
@@ -31,7 +32,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=build
-runs="floor none self track smooth"
+runs="floor none self track smooth track-self"
 only=""
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -58,6 +59,7 @@ options_of_run() {  # RUN NAME
         self) echo "--self-calibrate" ;;
         track) echo "--track" ;;
         smooth) echo "--smooth" ;;
+        track-self) echo "--track --self-calibrate" ;;
         *) echo "corpus: unknown run '$1'" >&2; exit 2 ;;
     esac
 }

@@ -564,7 +564,7 @@ double overlayDisplacement(const Pose& a, const Pose& b, const Point3& p) {
 
 // Frame-to-frame displacement of the building corners' places through the
 // estimated camera, over pairs of consecutive measured frames inside the
-// stretch.
+// stretch, for the corners the true camera shows inside the picture.
 Jitter measureJitter(const Setting& s, const std::vector<Pose>& poses, const std::vector<Pose>& truth,
                      Stretch still) {
     Jitter j = {0, NAN, NAN, true};
@@ -576,6 +576,7 @@ Jitter measureJitter(const Setting& s, const std::vector<Pose>& poses, const std
         if (!measured(s, poses[i]) || !measured(s, poses[i - 1])) continue;
         ++j.pairs;
         for (size_t k = s.boardCorners; k < s.points.size(); ++k) {
+            if (seenCell(s, truth[i], s.points[k]) < 0) continue;  // outside the picture: nobody sees it jitter
             double d = overlayDisplacement(poses[i], poses[i - 1], s.points[k]);
             sumSquares += d * d;
             largest = std::fmax(largest, d);

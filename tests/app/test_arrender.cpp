@@ -171,7 +171,10 @@ TEST(Arrender, PosesDependOnTheVideoAloneWithEveryPoseOption) {
     std::string folder = scratchFolder();
     ChildProcess child;
     for (const char* name : {"/a.csv", "/b.csv"})
-        ASSERT_EQ(render({kSampleVideo, "--track", "--refine", "--smooth", "--poses", folder + name}, &child), 0);
+        ASSERT_EQ(render({kSampleVideo, "--track", "--refine", "--smooth", "--self-calibrate", "--hud", "--poses",
+                          folder + name},
+                         &child),
+                  0);
     auto poseColumns = [](const std::string& text) {
         std::string kept;
         std::istringstream lines(text);

@@ -184,8 +184,12 @@ TEST_F(PoseError, JitterIsTheFrameToFrameMotionOfTheBuildingCornersOnTheStillStr
     found[12] = false;
     ToolOutput r = measure(estimates, trueCams, found);
     EXPECT_EQ(figure(r, "jitter_pairs"), 4);
+    // A corner moves by 2 f d / depth: from the table's depth to the tallest
+    // top's; only the corners inside the picture count (the frontal camera
+    // does not show every top).
     double onTable = 2 * kF * d / kFrontalDepth, onTallestTop = 2 * kF * d / (kFrontalDepth - kTallestBuilding);
-    EXPECT_NEAR(figure(r, "jitter_max_px"), onTallestTop, 1e-6);
+    EXPECT_GT(figure(r, "jitter_max_px"), onTable);
+    EXPECT_LE(figure(r, "jitter_max_px"), onTallestTop + 1e-6);
     EXPECT_GT(figure(r, "jitter_rms_px"), onTable);
     EXPECT_LT(figure(r, "jitter_rms_px"), onTallestTop);
 }
