@@ -259,18 +259,18 @@ std::vector<Candidate> boardCandidates(BoardDetector* d, bool local, cv::Point2d
     return candidates;
 }
 
-// The whole frame reduced once and scanned by both thresholds, the one this
-// frame's turn puts first (global and local by turns) first: a board under
-// even light shows its squares to the global threshold, one under a lamp to
-// one side only to the local one.
-void scanForBoards(const cv::Mat& bgr, BoardDetector* d, std::vector<Candidate> lists[2]) {
+// The whole frame reduced once and scanned by one threshold or both, the one
+// this frame's turn puts first (global and local by turns) first: a board
+// under even light shows its squares to the global threshold, one under a
+// lamp to one side only to the local one.
+void scanForBoards(const cv::Mat& bgr, BoardDetector* d, std::vector<Candidate> lists[2], int thresholds) {
     cv::Mat grey = workPicture(&d->greyFrame, bgr.size());
     cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
     cv::Point2d factor;
     reduceGrey(grey, std::min(1.0, std::sqrt(kScanPixels / static_cast<double>(grey.total()))), d, &factor);
     bool localFirst = d->framesLost % 2 == 1;
     lists[0] = boardCandidates(d, localFirst, factor, bgr.size());
-    lists[1] = boardCandidates(d, !localFirst, factor, bgr.size());
+    if (thresholds > 1) lists[1] = boardCandidates(d, !localFirst, factor, bgr.size());
 }
 
 // The search of a candidate depends on its region and its square size: two
@@ -373,20 +373,25 @@ bool searchRegion(const cv::Mat& bgr, const cv::Rect& region, double squarePx, B
 }
 
 // Near the previous frame's board when there was one; when it is not found
-// there (or there was none), in the scan's candidates: one of each
-// threshold's list, the n-th frame of a stretch without the board trying
-// the n-th likeliest (cyclically), so that a cluttered scene's candidates
-// all get their turn while each frame pays for at most three searches. A
-// board that jumped (a cut, a fast swing, brought back into view) is so
-// found in the first frame it shows whole.
+// there, in the same frame the likeliest candidate of each of the scan's
+// two thresholds, so that a board that jumped (a cut, a fast swing,
+// brought back into view) is found in the first frame it shows whole. In
+// the frames of a stretch without the board, one threshold's candidate by
+// turns, the n-th frame trying the n-th likeliest (cyclically), so that a
+// cluttered scene's candidates all get their turn while each frame pays
+// for one search.
 bool searchFrame(const cv::Mat& bgr, BoardDetector* d, std::vector<cv::Point2f>* corners) {
     if (!d->lastCorners.empty()) {
         double square = squareSize(d->lastCorners, d->patternSize);
         if (searchRegion(bgr, grownBox(d->lastCorners, square, kTrackMarginSquares, bgr.size()), square, d, corners))
             return true;
     }
+    // A board just lost gets both thresholds' likeliest candidates; once it
+    // has been lost for a frame, each frame one threshold's by turns, at the
+    // cost of a lost board's frame before.
+    bool jumped = !d->lastCorners.empty();
     std::vector<Candidate> lists[2];
-    scanForBoards(bgr, d, lists);
+    scanForBoards(bgr, d, lists, jumped ? 2 : 1);
     size_t turn = d->framesLost > 0 ? static_cast<size_t>(d->framesLost - 1) : 0;
     Candidate searched = {cv::Rect(), 0.0, 0};
     for (const std::vector<Candidate>& candidates : lists) {
