@@ -59,10 +59,6 @@ constexpr double kMinClusterShare = 0.6, kMaxClusterShare = 2.5;
 // beyond the dark quads found (scan).
 constexpr double kTrackMarginSquares = 3.0;
 constexpr double kCandidateMarginSquares = 1.5;
-// Candidates of the two thresholds are one search when they share this much
-// of the smaller region and their square sizes this share (see sameSearch).
-constexpr double kSamePlaceShare = 0.5;
-constexpr double kSameSquareShare = 0.03;
 // The library ignores a board with a corner this close to its picture's edge;
 // the same rule is applied to the whole frame, so a search region that meets
 // the frame's edge is padded by more than that.
@@ -273,16 +269,6 @@ void scanForBoards(const cv::Mat& bgr, BoardDetector* d, std::vector<Candidate> 
     if (thresholds > 1) lists[1] = boardCandidates(d, !localFirst, factor, bgr.size());
 }
 
-// The search of a candidate depends on its region and its square size: two
-// that share most of the smaller region with square sizes this close would
-// search the same picture. (The two thresholds often see one board at
-// square sizes a tenth or more apart, and only one of them may find it.)
-bool sameSearch(const Candidate& a, const Candidate& b) {
-    if (a.region.empty() || b.region.empty()) return false;
-    bool samePlace = (a.region & b.region).area() > kSamePlaceShare * std::min(a.region.area(), b.region.area());
-    return samePlace && std::fabs(a.squarePx - b.squarePx) <= kSameSquareShare * std::max(a.squarePx, b.squarePx);
-}
-
 // The squares' side: the mean distance between neighbouring corners along
 // rows or along columns, whichever is shorter (a tilted board's squares are
 // found by their shorter side).
@@ -373,35 +359,36 @@ bool searchRegion(const cv::Mat& bgr, const cv::Rect& region, double squarePx, B
 }
 
 // Near the previous frame's board when there was one; when it is not found
-// there, in the same frame the likeliest candidate of each of the scan's
-// two thresholds, so that a board that jumped (a cut, a fast swing,
-// brought back into view) is found in the first frame it shows whole. In
-// the frames of a stretch without the board, one threshold's candidate by
-// turns, the n-th frame trying the n-th likeliest (cyclically), so that a
-// cluttered scene's candidates all get their turn while each frame pays
-// for one search.
+// there, in the same frame in the likeliest candidate of the scan by both
+// thresholds, so that a board that jumped (a cut, a fast swing, brought
+// back into view) is found in the first frame it shows whole. In the frames
+// of a stretch without the board, in one threshold's candidate by turns,
+// the n-th frame trying the n-th likeliest (cyclically), so that a
+// cluttered scene's candidates all get their turn. A frame pays for at most
+// one search near the last board and one candidate's.
 bool searchFrame(const cv::Mat& bgr, BoardDetector* d, std::vector<cv::Point2f>* corners) {
     if (!d->lastCorners.empty()) {
         double square = squareSize(d->lastCorners, d->patternSize);
         if (searchRegion(bgr, grownBox(d->lastCorners, square, kTrackMarginSquares, bgr.size()), square, d, corners))
             return true;
     }
-    // A board just lost gets both thresholds' likeliest candidates; once it
-    // has been lost for a frame, each frame one threshold's by turns, at the
-    // cost of a lost board's frame before.
+    // A board just lost is looked for in both thresholds' scans; once it has
+    // been lost for a frame, each frame scans by one threshold, by turns.
     bool jumped = !d->lastCorners.empty();
     std::vector<Candidate> lists[2];
     scanForBoards(bgr, d, lists, jumped ? 2 : 1);
     size_t turn = d->framesLost > 0 ? static_cast<size_t>(d->framesLost - 1) : 0;
-    Candidate searched = {cv::Rect(), 0.0, 0};
+    // One search: of the thresholds' candidates, the one whose dark quads
+    // are nearest the board's count (a board under uneven light shows them
+    // all to one threshold only).
+    const Candidate* chosen = nullptr;
+    const int expected = darkSquareCount(d->patternSize);
     for (const std::vector<Candidate>& candidates : lists) {
         if (candidates.empty()) continue;
-        const Candidate& chosen = candidates[turn % candidates.size()];
-        if (sameSearch(chosen, searched)) continue;
-        if (searchRegion(bgr, chosen.region, chosen.squarePx, d, corners)) return true;
-        searched = chosen;
+        const Candidate& c = candidates[turn % candidates.size()];
+        if (!chosen || std::abs(c.quads - expected) < std::abs(chosen->quads - expected)) chosen = &c;
     }
-    return false;
+    return chosen && searchRegion(bgr, chosen->region, chosen->squarePx, d, corners);
 }
 
 }  // namespace
