@@ -9,15 +9,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "frame.h"
+#include "lens_switch.h"
 #include "offscreen_gl.h"
-#include "recording.h"
 #include "options.h"
+#include "percentile.h"
+#include "recording.h"
 #include "ship.h"
 #include "startup.h"
 #include "state.h"
@@ -90,13 +93,7 @@ double mean(const std::vector<double>& v) {
     return v.empty() ? 0 : s / v.size();
 }
 
-double percentile(std::vector<double> v, int percent) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, v.size() * percent / 100)];
-}
-
-double percentile95(const std::vector<double>& v) { return percentile(v, 95); }
+double percentile95(const std::vector<double>& v) { return v.empty() ? 0 : percentile(v, 0.95); }
 
 void printSummary(const Timings& t, long frames, long found, double seconds) {
     std::fprintf(stderr, "arrender: %ld frames, board found in %ld (%.1f%%), %.1f frames per second\n", frames,
@@ -115,7 +112,7 @@ void printSummary(const Timings& t, long frames, long found, double seconds) {
     std::vector<double> steady(t.frames.begin() + 1, t.frames.end());
     std::fprintf(stderr, "whole frame after the first: median %.3f ms, 99th percentile %.3f ms, max %.3f ms "
                  "(the first: %.3f ms)\n",
-                 percentile(steady, 50), percentile(steady, 99), *std::max_element(steady.begin(), steady.end()),
+                 percentile(steady, 0.5), percentile(steady, 0.99), *std::max_element(steady.begin(), steady.end()),
                  t.frames.front());
 }
 
@@ -157,27 +154,19 @@ bool renderFrames(const RenderOutputs& options, long total, Recording* recording
     return recordLastFrame(recording, frame, error);
 }
 
-// Opens the source and the offscreen context and loads the ship, as the
-// viewer's start-up does; the video's frame rate as its file gives it (read
-// before the reader thread takes the capture over), and its frame count.
-int startUp(const ViewerOptions& options, OffscreenGL* gl, double* fps, long* frameCount) {
-    VideoSource source = chooseVideoSource(options.sources);
-    if (!openVideoSource(source, &movie) || !readVideoSize(&movie))
-        return fail(kRunError, "cannot open video source " + options.sources.front());
-    initRecords(options.board);
-    std::string error;
-    if (!setUpCamera(options, movie.width, movie.height, kCalibrateInLoop, &error)) return fail(kRunError, error);
-    if (!setUpScene(options, &error)) return error.empty() ? kRunError : fail(kRunError, error);
-    if (!allocatePixelBuffer(&movie)) return fail(kRunError, "not enough memory for the video frames");
-    if (!createOffscreenGL(movie.width, movie.height, gl)) return fail(kRunError, "no OpenGL context");
-    setUpLighting();
-    setUpVideoBackground(movie.width, movie.height);
-    if (!loadShipQuietly()) return fail(kRunError, "cannot load the model's texture");
-    chooseFrameStages(options);
-    *fps = movie.capture->get(cv::CAP_PROP_FPS);
-    *frameCount = static_cast<long>(movie.capture->get(cv::CAP_PROP_FRAME_COUNT));
-    startAcquisition(&movie);
-    return 0;
+OffscreenGL offscreen;
+
+bool openOffscreen(int width, int height, std::string* error) {
+    if (createOffscreenGL(width, height, &offscreen)) return true;
+    *error = "no OpenGL context";
+    return false;
+}
+
+bool loadModel(int* status) {
+    if (loadShipQuietly()) return true;
+    std::fprintf(stderr, "arrender: cannot load the model's texture\n");
+    *status = kRunError;
+    return false;
 }
 
 }  // namespace
@@ -186,19 +175,25 @@ int main(int argc, char** argv) {
     ViewerOptions options;
     CommandLineOutcome outcome = parseViewerOptions(kRenderProgram, argc, argv, &options);
     if (!outcome.run) return outcome.status;
+    // A full disk or a file-size limit is a write error of the recording,
+    // reported as such, not a signal that ends the run half-written.
+    std::signal(SIGXFSZ, SIG_IGN);
+    StartUpHost host = {"arrender", kCalibrateInLoop, false, false, openOffscreen, loadModel};
+    VideoFacts video;
+    StartUpOutcome started = startUp(options, host, &video);
+    if (!started.run) return started.status;
     std::string error;
-    OffscreenGL gl;
-    double fps = 0;
-    long frameCount = 0;
-    if (int status = startUp(options, &gl, &fps, &frameCount)) return status;
     Recording recording;
-    if (!openRecording(options.render, movie.width, movie.height, fps, &recording, &error))
+    if (!openRecording(options.render, movie.width, movie.height, video.fps, &recording, &error)) {
+        shutDown();
+        destroyOffscreenGL(&offscreen);
         return fail(kRunError, error);
-    bool rendered = renderFrames(options.render, frameCount, &recording, &error);
-    stopAcquisition();
-    if (rendered && !finishCamera(&error)) rendered = false;
+    }
+    bool rendered = renderFrames(options.render, video.frameCount, &recording, &error);
+    shutDown();
+    if (rendered && !saveCameraInUse(&error)) rendered = false;
     bool closed = closeRecording(&recording, rendered, &error);
-    destroyOffscreenGL(&gl);
+    destroyOffscreenGL(&offscreen);
     if (!rendered || !closed) return fail(kRunError, error);
     return 0;
 }

@@ -1,13 +1,10 @@
 // buildings.h - the real objects beside the board as phantom boxes: by
-// default the two buildings, or the scene's occluders; drawn into the depth
-// buffer before the video, so that the video's picture of a building hides
+// default the two buildings (the corner tables predio1 and predio2), or the
+// scene's occluders; drawn into the depth buffer before the video
+// (render/picture.h), so that the video's picture of a building hides
 // whatever virtual object stands behind it.
 //
-// Each box is eight corners in the board frame (x along the rows, y the
-// height above the board, z across the rows; one unit per square), corners
-// 0-3 on the side at smaller x, 4-7 on the other, each side ordered (base,
-// near z), (top, near z), (top, far z), (base, far z). Five faces are drawn;
-// the bottom face lies in the board and is never drawn.
+// Threads: the frame loop's thread.
 //
 // Usage:
 //     setBuildingCorners();      // once, at start-up

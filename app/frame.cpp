@@ -3,14 +3,14 @@
 
 #include <chrono>
 
-#include <GL/gl.h>
-
 #include "buildings.h"
 #include "hud.h"
+#include "picture.h"
 #include "ship.h"
 #include "state.h"
 #include "tracking.h"
 #include "video.h"
+#include "video_surface.h"
 
 const char* const kIdleStageNames[kIdleStageCount] = {"acquire", "track", "convert"};
 const char* const kDisplayStageNames[kDisplayStageCount] = {"clear", "camera", "buildings", "video",
@@ -36,32 +36,29 @@ auto timed(double* slot, Stage stage) {
 double* idleSlot(StageTimes* t, IdleStage s) { return t ? &t->idleMs[s] : nullptr; }
 double* displaySlot(StageTimes* t, DisplayStage s) { return t ? &t->displayMs[s] : nullptr; }
 
-void clearPicture() {
-    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-}
-
 // With a lens model the picture is undistorted on its way into the buffer.
 void convertFrame() {
     if (lens.active) undistortPicture(lens, movie.frame, movie.pixels);
     else imgCvToGL(movie);
 }
 
-void finishPicture() { glEnable(GL_LIGHTING); }
+void loadCamera() { loadCameraMatrices(camera.projection, camera.modelView, movie.width, movie.height); }
+void drawVideo() { drawVideoBackground(movie.pixels, movie.width, movie.height); }
+void drawBoardAxes() { drawAxes(chess.patternSize.width, chess.patternSize.height); }
 
 void nothing() {}
 
 // Chosen at start-up: --hud, and the scene's axes.
 void (*hudStage)() = nothing;
 void (*countFrameForHud)() = nothing;
-void (*axesStage)() = drawAxes;
+void (*axesStage)() = drawBoardAxes;
 
 }  // namespace
 
 void chooseFrameStages(const ViewerOptions& options) {
-    hudStage = !options.hud ? nothing : options.selfCalibrate ? drawHudWithGuidance : drawHud;
+    hudStage = !options.hud ? nothing : options.selfCalibrate ? drawHudWithGuidance : drawHudLine;
     countFrameForHud = options.hud ? noteFrameAnalysed : nothing;
-    axesStage = scene.axes ? drawAxes : nothing;
+    axesStage = scene.axes ? drawBoardAxes : nothing;
     chooseTrackingSteps(options);
 }
 
@@ -81,9 +78,9 @@ bool runIdleStages(StageTimes* t) {
 
 void runDisplayStages(StageTimes* t) {
     timed(displaySlot(t, kClearStage), clearPicture);
-    timed(displaySlot(t, kCameraStage), loadCameraMatrices);
+    timed(displaySlot(t, kCameraStage), loadCamera);
     timed(displaySlot(t, kBuildingsStage), drawPhantomBuildings);
-    timed(displaySlot(t, kVideoStage), drawVideoBackground);
+    timed(displaySlot(t, kVideoStage), drawVideo);
     timed(displaySlot(t, kShipStage), drawShip);
     timed(displaySlot(t, kAxesStage), axesStage);
     timed(displaySlot(t, kHudStage), hudStage);

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -51,7 +52,7 @@ double timestampOf(Decoder* d) {
 }
 
 // Decodes the next frame into its own buffer; false at the end.
-bool decodeFrame(Decoder* d, cv::Mat* frame, double* timestampMs) {
+bool decodeFrameOrEnd(Decoder* d, cv::Mat* frame, double* timestampMs) {
     int b = d->next;
     d->next = (d->next + 1) % kBuffers;
     if (!d->pending.empty()) {
@@ -68,6 +69,21 @@ bool decodeFrame(Decoder* d, cv::Mat* frame, double* timestampMs) {
     *timestampMs = timestampOf(d);
     ++d->index;
     return true;
+}
+
+// A capture or a frame that makes OpenCV throw ends the video there, with
+// one line: the exception must not leave the thread (it would end the
+// process).
+bool decodeFrame(Decoder* d, cv::Mat* frame, double* timestampMs) {
+    try {
+        return decodeFrameOrEnd(d, frame, timestampMs);
+    } catch (const cv::Exception& e) {
+        std::fprintf(stderr, "video: frame %ld cannot be decoded (%s); the video ends there\n", d->index,
+                     e.err.c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "video: frame %ld cannot be decoded (%s); the video ends there\n", d->index, e.what());
+    }
+    return false;
 }
 
 void readFrames(HandOff* h, Decoder* d) {
@@ -92,7 +108,8 @@ void readFrames(HandOff* h, Decoder* d) {
 
 }  // namespace
 
-void startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, int width, int height) {
+bool startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, int width, int height) {
+    if (reader || !capture) return false;
     handOff = new HandOff();
     decoder = new Decoder();
     decoder->capture = capture;
@@ -102,6 +119,7 @@ void startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, in
     double fps = capture->get(cv::CAP_PROP_FPS);
     if (std::isfinite(fps) && fps > 0) decoder->fps = fps;
     reader = new std::thread(readFrames, handOff, decoder);
+    return true;
 }
 
 bool readNextFrame(cv::Mat* frame, double* timestampMs) {
@@ -117,18 +135,20 @@ bool readNextFrame(cv::Mat* frame, double* timestampMs) {
     return true;
 }
 
-void stopFrameReader() {
-    if (!reader) return;
+cv::VideoCapture* stopFrameReader() {
+    if (!reader) return nullptr;
     {
         std::lock_guard<std::mutex> lock(handOff->mutex);
         handOff->stopping = true;
     }
     handOff->changed.notify_all();
     reader->join();
+    cv::VideoCapture* capture = decoder->capture;
     delete reader;
     delete decoder;
     delete handOff;
     reader = nullptr;
     decoder = nullptr;
     handOff = nullptr;
+    return capture;
 }

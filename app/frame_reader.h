@@ -5,9 +5,11 @@
 // itself, only sooner.
 //
 // The reader thread owns the capture and the frame normalisation (to 8-bit
-// BGR at the start-up size) between startFrameReader and stopFrameReader;
-// nothing else may touch either meanwhile. All three functions are called
-// from the frame loop's thread only.
+// BGR at the start-up size) between startFrameReader and stopFrameReader,
+// which hands the capture back; nothing else may touch either meanwhile. A
+// frame that makes OpenCV throw ends the video there, with one line on
+// standard error. All three functions are called from the frame loop's
+// thread only.
 //
 // Usage:
 //     startFrameReader(movie.capture, firstFrame, 640, 480);
@@ -20,8 +22,9 @@
 #include <opencv2/videoio.hpp>
 
 // Starts reading. pendingFrame, when not empty, is a frame the start-up
-// already took from the capture; it comes out first.
-void startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, int width, int height);
+// already took from the capture; it comes out first. False, with nothing
+// started, when a reader runs already or there is no capture.
+bool startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, int width, int height);
 
 // The next frame, 8-bit BGR at the start-up size, and its time in
 // milliseconds from the start of the video (the capture's timestamp, or the
@@ -30,7 +33,7 @@ void startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, in
 // reader. The frame stays valid until the next call.
 bool readNextFrame(cv::Mat* frame, double* timestampMs);
 
-// Ends the reader thread; the capture is the caller's again.
-void stopFrameReader();
+// Ends the reader thread and hands back the capture (null when no reader ran).
+cv::VideoCapture* stopFrameReader();
 
 #endif

@@ -6,7 +6,6 @@
 #include "lens_calibration.h"
 #include "self_calibration.h"
 #include "state.h"
-#include "tracking.h"
 
 namespace {
 
@@ -25,13 +24,24 @@ void reportSwitch(const CameraModel& m, const LensSwitchReport& r) {
 
 void saveCameraTo(const std::string& path) { savePath = path; }
 
-void switchToTrustedLens() {
+bool takeLensModel(const CameraModel& model, int width, int height, Camera* cam) {
+    if (!setUpLens(model, width, height, &lens)) return false;
+    cam->calibrated = true;
+    cam->f = model.fx;
+    cam->fy = model.fy;
+    cam->cx = model.cx;
+    cam->cy = model.cy;
+    return true;
+}
+
+bool switchToTrustedLens() {
     CameraModel model;
     LensSwitchReport report;
-    if (!takeTrustedLens(&model, &report) || !takeLensModel(model, movie.width, movie.height, &camera)) return;
+    if (!takeTrustedLens(&model, &report) || !takeLensModel(model, movie.width, movie.height, &camera)) return false;
     reportSwitch(model, report);
     std::string error;
     if (!saveCameraInUse(&error)) std::fprintf(stderr, "self-calibration: %s\n", error.c_str());
+    return true;
 }
 
 bool saveCameraInUse(std::string* error) {

@@ -16,6 +16,7 @@
 #include <X11/Xlib.h>
 
 #include "frame.h"
+#include "lens_switch.h"
 #include "options.h"
 #include "playback.h"
 #include "ship.h"
@@ -25,8 +26,6 @@
 
 namespace {
 
-constexpr int kStartUpFailure = -1;  // exit status 255
-constexpr int kBadOptionFile = 1;
 constexpr int kWindowX = 300, kWindowY = 100;
 constexpr const char* kWindowTitle = "Miravel - Orlan Vesk - Nolmar - 2008";
 // After the video has ended, or while it is paused, the idle callback waits
@@ -51,20 +50,30 @@ bool displayAvailable() {
     return true;
 }
 
-// Closing the window, like Escape or Q, returns from the event loop, so that
-// the viewer ends its run itself.
-void initWindowingLibrary(char* programName) {
+char* programName = nullptr;
+
+// The window, exactly as large as the video. Closing it, like Escape or Q,
+// returns from the event loop, so that the viewer ends its run itself.
+bool openWindow(int width, int height, std::string* error) {
+    if (!displayAvailable()) {
+        *error = "cannot open the X display (is DISPLAY set?)";
+        return false;
+    }
     int argc = 1;
     char* argv[] = {programName, nullptr};
     glutInit(&argc, argv);
     glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
-}
-
-void createWindow() {
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     glutInitWindowPosition(kWindowX, kWindowY);
-    glutInitWindowSize(movie.width, movie.height);
+    glutInitWindowSize(width, height);
     glutCreateWindow(kWindowTitle);
+    return true;
+}
+
+// A missing texture has shown its message; the viewer then ends with 0.
+bool loadModel(int* status) {
+    *status = 0;
+    return initNave();
 }
 
 void myDisplayFunc() {
@@ -108,43 +117,18 @@ void onSpecialKey(int key, int x, int y) {
     glutPostRedisplay();
 }
 
-int failStartUp(const char* message) {
-    std::fprintf(stderr, "%s\n", message);
-    return kStartUpFailure;
-}
-
-// An option's file that cannot be used, found before any window opens.
-int failOptions(const std::string& message) {
-    if (!message.empty()) std::fprintf(stderr, "arviewer: %s\n", message.c_str());
-    return kBadOptionFile;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     ViewerOptions options;
     CommandLineOutcome outcome = parseViewerOptions(kViewerProgram, argc, argv, &options);
     if (!outcome.run) return outcome.status;
-    VideoSource source = chooseVideoSource(options.sources);
-    if (!openVideoSource(source, &movie)) return failStartUp("Could not initialize capturing...");
-    initRecords(options.board);
-    if (!readVideoSize(&movie)) return failStartUp("Could not initialize capturing...");
-    std::string error;
-    if (!setUpCamera(options, movie.width, movie.height, kCalibrateOnWorker, &error)) return failOptions(error);
-    if (!setUpScene(options, &error)) return failOptions(error);
-    if (!allocatePixelBuffer(&movie)) return failStartUp("arviewer: not enough memory for the video frames");
-    std::printf("width=%d height=%d\n", movie.width, movie.height);
-    std::fflush(stdout);
-
-    if (!displayAvailable()) return failStartUp("arviewer: cannot open the X display (is DISPLAY set?)");
-    initWindowingLibrary(argv[0]);
-    createWindow();
-    setUpLighting();
-    setUpVideoBackground(movie.width, movie.height);
-    initNave();
-    chooseFrameStages(options);
-    playback = newPlayback(source.kind == VideoSourceKind::kFile && !options.fast);
-    startAcquisition(&movie);
+    programName = argv[0];
+    StartUpHost host = {"arviewer", kCalibrateOnWorker, true, true, openWindow, loadModel};
+    VideoFacts video;
+    StartUpOutcome started = startUp(options, host, &video);
+    if (!started.run) return started.status;
+    playback = newPlayback(video.kind == VideoSourceKind::kFile && !options.fast);
 
     glutDisplayFunc(myDisplayFunc);
     glutReshapeFunc(myReshapeFunction);
@@ -152,7 +136,8 @@ int main(int argc, char** argv) {
     glutKeyboardFunc(onKey);
     glutSpecialFunc(onSpecialKey);
     glutMainLoop();
-    stopAcquisition();
-    if (!finishCamera(&error)) std::fprintf(stderr, "arviewer: %s\n", error.c_str());
+    shutDown();
+    std::string error;
+    if (!saveCameraInUse(&error)) std::fprintf(stderr, "arviewer: %s\n", error.c_str());
     return 0;
 }

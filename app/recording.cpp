@@ -4,35 +4,13 @@
 #include <cmath>
 #include <cstdio>
 
-#define GL_GLEXT_PROTOTYPES
-#include <GL/gl.h>
-
 #include <opencv2/imgcodecs.hpp>
 
+#include "picture.h"
 #include "state.h"
 #include "tsai.h"
 
 namespace {
-
-
-// ".NAME.partial.EXT" in the same folder: same file system for the rename,
-// and the extension still tells the writers the format.
-PendingFile pendingFile(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = name.find_last_of('.');
-    std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
-    std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-    return {path, folder + "." + stem + ".partial" + extension};
-}
-
-bool commitFile(const PendingFile& f, std::string* error) {
-    if (std::rename(f.partialPath.c_str(), f.finalPath.c_str()) == 0) return true;
-    *error = "cannot write " + f.finalPath;
-    std::remove(f.partialPath.c_str());
-    return false;
-}
 
 void writePoseHeader(std::FILE* out) {
     std::fprintf(out, "frame,found,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,rms_px,fy,cx,cy,tracked,ms_frame");
@@ -92,7 +70,7 @@ bool openVideo(Recording* r, double fps, std::string* error) {
                   fps > 0 ? fps : kDefaultFps, cv::Size(r->width, r->height));
     if (r->video.isOpened()) return true;
     *error = "cannot write video " + r->options->videoPath;
-    std::remove(r->videoFile.partialPath.c_str());
+    discardFile(r->videoFile);
     return false;
 }
 
@@ -116,6 +94,7 @@ bool openRecording(const RenderOutputs& options, int width, int height, double f
     r->height = height;
     r->poses = nullptr;
     r->rowPending = false;
+    r->framesWritten = 0;
     r->bottomUp.create(height, width, CV_8UC3);
     r->picture.create(height, width, CV_8UC3);
     if (!options.videoPath.empty() && !openVideo(r, fps, error)) return false;
@@ -134,8 +113,7 @@ bool wantsPicture(const Recording& r, long frame) {
 }
 
 void readBackPicture(Recording* r) {
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, r->width, r->height, GL_BGR, GL_UNSIGNED_BYTE, r->bottomUp.data);
+    readPicture(r->width, r->height, r->bottomUp.data);
     cv::flip(r->bottomUp, r->picture, 0);
 }
 
@@ -146,7 +124,7 @@ bool writeSnapshots(Recording* r, long frame, std::string* error) {
         PendingFile f = pendingFile(s.path);
         if (!cv::imwrite(f.partialPath, r->picture)) {
             *error = "cannot write snapshot " + s.path;
-            std::remove(f.partialPath.c_str());
+            discardFile(f);
             return false;
         }
         r->snapshotFiles.push_back(f);
@@ -155,7 +133,10 @@ bool writeSnapshots(Recording* r, long frame, std::string* error) {
 }
 
 bool recordFrame(Recording* r, long frame, const StageTimes& times, double readBackMs, std::string* error) {
-    if (r->video.isOpened()) r->video.write(r->picture);
+    if (r->video.isOpened()) {
+        r->video.write(r->picture);
+        ++r->framesWritten;
+    }
     if (!writeSnapshots(r, frame, error)) return false;
     if (r->poses) composePoseRow(r, frame, times, readBackMs);
     return true;
@@ -179,13 +160,26 @@ bool recordLastFrame(Recording* r, long framesRendered, std::string* error) {
     return writeSnapshots(r, kLastFrame, error);
 }
 
+// The video writer reports no error (a full disk, a file-size limit): the
+// finished file is read back and its frames counted.
+bool videoComplete(const Recording& r) {
+    cv::VideoCapture capture(r.videoFile.partialPath, cv::CAP_FFMPEG);
+    return capture.isOpened() && static_cast<long>(capture.get(cv::CAP_PROP_FRAME_COUNT)) == r.framesWritten;
+}
+
 bool closeRecording(Recording* r, bool success, std::string* error) {
-    if (r->video.isOpened()) r->video.release();
+    bool wroteVideo = r->video.isOpened();
+    if (wroteVideo) r->video.release();
+    if (wroteVideo && success && !videoComplete(*r)) {
+        *error = "cannot write video " + r->options->videoPath + ": it came out incomplete (is the disk full?)";
+        success = false;
+    }
     bool posesWritten = true;
-    if (r->poses) posesWritten = std::fclose(r->poses) == 0;
+    if (r->poses) posesWritten = std::fflush(r->poses) == 0 && !std::ferror(r->poses);
+    if (r->poses) posesWritten = std::fclose(r->poses) == 0 && posesWritten;
     r->poses = nullptr;
     if (!posesWritten && success) {
-        *error = "cannot write poses " + r->options->posesPath;
+        *error = "cannot write poses " + r->options->posesPath + " (is the disk full?)";
         success = false;
     }
     std::vector<PendingFile> files = r->snapshotFiles;
@@ -193,7 +187,7 @@ bool closeRecording(Recording* r, bool success, std::string* error) {
     if (!r->options->posesPath.empty()) files.push_back(r->posesFile);
     for (const PendingFile& f : files) {
         if (success) success = commitFile(f, error);
-        else std::remove(f.partialPath.c_str());
+        else discardFile(f);
     }
     return success;
 }

@@ -2,8 +2,11 @@
 // an MJPG video and PNG snapshots, and one row of pose and timing per frame.
 //
 // Every file is written under a hidden temporary name beside its final one
-// (".NAME.partial.EXT") and renamed only when the run succeeds, so a failed
-// run leaves no half-written file under the final name.
+// (atomic_file.h) and renamed only when the run succeeds, so a failed run
+// leaves no half-written file under the final name. The video writer reports
+// no write error: the finished video is read back and its frames counted.
+//
+// Threads: the frame loop's thread, with the picture's GL context current.
 //
 // Usage:
 //     Recording r;
@@ -19,19 +22,16 @@
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "atomic_file.h"
 #include "frame.h"
 #include "options.h"
-
-struct PendingFile {
-    std::string finalPath;
-    std::string partialPath;
-};
 
 struct Recording {
     const RenderOutputs* options;
     int width, height;
     cv::VideoWriter video;
     PendingFile videoFile;
+    long framesWritten;
     std::FILE* poses;
     PendingFile posesFile;
     std::string rowHead, rowTail;  // the latest frame's row, around its ms_frame

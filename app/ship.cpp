@@ -1,14 +1,13 @@
-// ship.cpp - loading, drawing and steering the model.
+// ship.cpp - loading and steering the model; its drawing is render/model_drawing.h.
 #include "ship.h"
 
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 
-#include <GL/gl.h>
-
 #include "message_box.h"
 #include "model.h"
+#include "model_drawing.h"
 #include "model_gl.h"
 #include "state.h"
 #include "texture.h"
@@ -79,46 +78,17 @@ double inModelUnits(double boardUnits, double scale) {
     return std::round(boardUnits / scale * kGrainsPerModelUnit) / kGrainsPerModelUnit;
 }
 
-// Mesh frame to board frame: the orientation's turns, the scale, the pose.
-void applyShipTransform(float heading, float tx, float ty, float tz) {
-    if (frame.orientation[0] != 0) glRotatef(frame.orientation[0], 1.0f, 0.0f, 0.0f);
-    if (frame.orientation[1] != 0) glRotatef(frame.orientation[1], 0.0f, 1.0f, 0.0f);
-    if (frame.orientation[2] != 0) glRotatef(frame.orientation[2], 0.0f, 0.0f, 1.0f);
-    glScalef(frame.scale, frame.scale, frame.scale);
-    glTranslatef(tx, ty, tz);
-    glRotatef(heading, static_cast<float>(frame.down[0]), static_cast<float>(frame.down[1]),
-              static_cast<float>(frame.down[2]));
+// What the drawing needs of the frame, and the pose the keys move.
+ModelPlacement placement() {
+    ModelPlacement p;
+    for (int i = 0; i < 3; ++i) p.orientation[i] = frame.orientation[i], p.down[i] = static_cast<float>(frame.down[i]);
+    p.scale = frame.scale;
+    return p;
 }
 
-// The inverse steps in reverse order, so the axes find the board frame again.
-void undoShipTransform(float heading, float tx, float ty, float tz) {
-    glRotatef(-heading, static_cast<float>(frame.down[0]), static_cast<float>(frame.down[1]),
-              static_cast<float>(frame.down[2]));
-    glTranslatef(-tx, -ty, -tz);
-    glScalef(1.0f / frame.scale, 1.0f / frame.scale, 1.0f / frame.scale);
-    if (frame.orientation[2] != 0) glRotatef(-frame.orientation[2], 0.0f, 0.0f, 1.0f);
-    if (frame.orientation[1] != 0) glRotatef(-frame.orientation[1], 0.0f, 1.0f, 0.0f);
-    if (frame.orientation[0] != 0) glRotatef(-frame.orientation[0], 1.0f, 0.0f, 0.0f);
-}
-
-bool indexInMesh(int index) { return index >= 0 && index < object.vertex_count; }
-
-void emitCorner(int index) {
-    glTexCoord2f(object.mapping[index].u, object.mapping[index].v);
-    glVertex3f(object.vertices[index].x, object.vertices[index].y, object.vertices[index].z);
-}
-
-// Triangles naming a vertex the mesh does not have are skipped.
-void drawTriangles() {
-    glBegin(GL_TRIANGLES);
-    for (int i = 0; i < object.polygon_count; ++i) {
-        const mesh_polygon& p = object.polygons[i];
-        if (!indexInMesh(p.a) || !indexInMesh(p.b) || !indexInMesh(p.c)) continue;
-        emitCorner(p.a);
-        emitCorner(p.b);
-        emitCorner(p.c);
-    }
-    glEnd();
+ModelPose pose() {
+    return ModelPose{static_cast<float>(rotation_z), static_cast<float>(translacao_x),
+                     static_cast<float>(translacao_y), static_cast<float>(translacao_z)};
 }
 
 void moveAlong(const double direction[3], double amount) {
@@ -208,30 +178,15 @@ bool loadShipAssets() {
     return object.texture_id != -1;
 }
 
-void initNave() {
-    if (loadShipAssets()) return;
+bool initNave() {
+    if (loadShipAssets()) return true;
     showErrorMessage(kMissingTextureCaption, kMissingTextureText);
-    std::exit(0);
+    return false;
 }
 
 void drawShip() {
-    float heading = static_cast<float>(rotation_z);
-    float tx = static_cast<float>(translacao_x), ty = static_cast<float>(translacao_y),
-          tz = static_cast<float>(translacao_z);
-    if (!frame.meshIs3DS) {
-        applyShipTransform(heading, tx, ty, tz);
-        drawModel(buffers);
-        undoShipTransform(heading, tx, ty, tz);
-        glDisable(GL_LIGHTING);
-        return;
-    }
-    glDisable(GL_LIGHTING);
-    glEnable(GL_TEXTURE_2D);
-    applyShipTransform(heading, tx, ty, tz);
-    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(object.texture_id));
-    drawTriangles();
-    undoShipTransform(heading, tx, ty, tz);
-    glDisable(GL_TEXTURE_2D);
+    if (frame.meshIs3DS) drawTexturedMesh(object, object.texture_id, placement(), pose());
+    else drawPlacedModel(buffers, placement(), pose());
 }
 
 void keyboard(unsigned char key, int, int) {

@@ -19,7 +19,7 @@
 //
 // Usage:
 //     setUpShip(scene.model);     // at start-up: its pose and steps
-//     initNave();                 // after the GL context exists
+//     if (!initNave()) return 0;  // after the GL context exists
 //     drawShip();                 // every frame, in the board frame
 #ifndef APP_SHIP_H
 #define APP_SHIP_H
@@ -47,9 +47,9 @@ bool setUpStandingModel(const std::string& file, double sizeSquares, const Scene
 // model's texture cannot be loaded.
 bool loadShipAssets();
 
-// loadShipAssets, and on a missing texture an error message, then the end of
-// the process with status 0.
-void initNave();
+// loadShipAssets, and on a missing texture an error message; false then, and
+// the viewer ends with status 0.
+bool initNave();
 
 // Display stage: lighting off, texture on, the model's triangles, texture off.
 void drawShip();

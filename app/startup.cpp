@@ -1,20 +1,45 @@
-// startup.cpp - records and GL state set once before the first frame.
+// startup.cpp - the start-up sequence and its steps, and the end of a run.
 #include "startup.h"
 
-#include <GL/gl.h>
+#include <cstdio>
 
 #include "buildings.h"
 #include "camera_file.h"
+#include "frame.h"
 #include "lens_switch.h"
+#include "picture.h"
 #include "ship.h"
 #include "state.h"
 #include "tracking.h"
+#include "video_surface.h"
 
 namespace {
 
 constexpr double kSquareSize = 1.0;  // board units
 constexpr double kNearDistance = 1.0, kFarDistance = 100.0;  // board units
 constexpr double kStandingModelSize = 3.0;                   // squares, its largest side
+constexpr int kViewerFailure = -1;  // exit status 255
+constexpr int kRunFailure = 1;
+
+StartUpOutcome failWith(int status, const char* program, const std::string& reason) {
+    if (!reason.empty()) std::fprintf(stderr, "%s: %s\n", program, reason.c_str());
+    return {false, status};
+}
+
+StartUpOutcome sourceFailure(const StartUpHost& host, const ViewerOptions& options) {
+    if (host.viewerFailures) {
+        std::fprintf(stderr, "Could not initialize capturing...\n");
+        return {false, kViewerFailure};
+    }
+    std::string name = options.sources.empty() ? "0" : options.sources.front();
+    return failWith(kRunFailure, host.program, "cannot open video source " + name);
+}
+
+// The picture's set-up once the GL context is current.
+void setUpDrawing(int width, int height) {
+    setUpLighting();
+    setUpVideoBackground(width, height);
+}
 
 }  // namespace
 
@@ -30,12 +55,10 @@ void initRecords(BoardSize board) {
     camera.zFar = kFarDistance;
 }
 
-bool setUpCamera(const ViewerOptions& options, int width, int height, SelfCalibrationWork work,
-                 std::string* error) {
+bool setUpCamera(const ViewerOptions& options, int width, int height, std::string* error) {
     camera.cx = width / 2;
     camera.cy = height / 2;
     saveCameraTo(options.saveCameraFile);
-    if (options.selfCalibrate) startSelfCalibration(cv::Size(width, height), chess.patternSize, work);
     if (options.cameraFile.empty()) return true;
     CameraModel model;
     if (!readCameraFile(options.cameraFile, width, height, &model, error)) return false;
@@ -59,22 +82,34 @@ bool setUpScene(const ViewerOptions& options, std::string* error) {
     return setUpShip(scene.model);
 }
 
-bool finishCamera(std::string* error) {
-    stopSelfCalibration();
-    return saveCameraInUse(error);
+StartUpOutcome startUp(const ViewerOptions& options, const StartUpHost& host, VideoFacts* video) {
+    VideoSource source = chooseVideoSource(options.sources);
+    if (!openVideoSource(source, &movie)) return sourceFailure(host, options);
+    initRecords(options.board);
+    if (!readVideoSize(&movie)) return sourceFailure(host, options);
+    std::string error;
+    if (!setUpCamera(options, movie.width, movie.height, &error)) return failWith(kRunFailure, host.program, error);
+    if (!setUpScene(options, &error)) return failWith(kRunFailure, host.program, error);
+    int memoryOrDisplay = host.viewerFailures ? kViewerFailure : kRunFailure;
+    if (!allocatePixelBuffer(&movie)) return failWith(memoryOrDisplay, host.program, "not enough memory for the video frames");
+    if (host.printSize) {
+        std::printf("width=%d height=%d\n", movie.width, movie.height);
+        std::fflush(stdout);
+    }
+    if (!host.openPicture(movie.width, movie.height, &error)) return failWith(memoryOrDisplay, host.program, error);
+    setUpDrawing(movie.width, movie.height);
+    int status = kRunFailure;
+    if (!host.loadModel(&status)) return {false, status};
+    chooseFrameStages(options);
+    *video = {source.kind, movie.capture->get(cv::CAP_PROP_FPS),
+              static_cast<long>(movie.capture->get(cv::CAP_PROP_FRAME_COUNT))};
+    // The threads, last.
+    if (options.selfCalibrate) startSelfCalibration(cv::Size(movie.width, movie.height), chess.patternSize, host.work);
+    startAcquisition(&movie);
+    return {true, 0};
 }
 
-void setUpLighting() {
-    const GLfloat ambient[] = {0.8f, 0.8f, 0.8f, 1.0f};
-    const GLfloat diffuse[] = {0.8f, 0.8f, 0.8f, 1.0f};
-    const GLfloat specular[] = {1.5f, 1.5f, 1.5f, 1.0f};
-    const GLfloat position[] = {-2.0f, 5.0f, -10.0f, 1.0f};  // eye coordinates
-    const GLfloat backMaterial[] = {0.5f, 0.5f, 0.5f, 1.0f};
-    glEnable(GL_LIGHTING);
-    glEnable(GL_LIGHT0);
-    glLightfv(GL_LIGHT0, GL_AMBIENT, ambient);
-    glLightfv(GL_LIGHT0, GL_DIFFUSE, diffuse);
-    glLightfv(GL_LIGHT0, GL_SPECULAR, specular);
-    glLightfv(GL_LIGHT0, GL_POSITION, position);
-    glMaterialfv(GL_BACK, GL_AMBIENT_AND_DIFFUSE, backMaterial);
+void shutDown() {
+    stopAcquisition(&movie);
+    stopSelfCalibration();
 }

@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include <GL/gl.h>
-
 #include "board_detector.h"
 #include "corner_tracker.h"
 #include "lens.h"
@@ -16,8 +14,6 @@
 
 namespace {
 
-constexpr float kAxisLineWidth = 1.8f;
-constexpr float kUpAxisLength = 7.5f;  // board units
 constexpr int kMaxCalibrationPoints = 64;  // the calibrations' limit
 
 // The board search's memory of the previous frames: where the board was.
@@ -210,32 +206,13 @@ void buildCameraMatrices(Camera* cam, int width, int height) {
 }
 
 // Chosen at start-up: --self-calibrate.
-void noLensSwitch() {}
+bool noLensSwitch() { return false; }
 void noViewOffered(long) {}
 void offerSelfCalibrationView(long frameIndex) {
     offerBoardView(movie.frame, chess.corners, chess.cornerCount, frameIndex, camera.calibrated ? camera.f : 0.0);
 }
-void (*takeTrustedLensIntoUse)() = noLensSwitch;
+bool (*takeTrustedLensIntoUse)() = noLensSwitch;
 void (*offerViewForLens)(long frameIndex) = noViewOffered;
-
-// The calibration's image y grows with the stored row, which is drawn
-// downwards from the window's top: mirror clip y. Then move by the half pixel
-// between the calibration's convention (integer coordinates at pixel centres,
-// the centre halved as integers) and OpenGL's (pixel centres at +0.5).
-void loadImageToWindowCorrection(int width, int height) {
-    double shiftX = (width / 2) + 0.5 - width / 2.0;     // window pixels
-    double shiftY = height / 2.0 - (height / 2) - 0.5;  // after the mirror
-    glTranslated(2.0 * shiftX / width, 2.0 * shiftY / height, 0.0);
-    glScaled(1.0, -1.0, 1.0);
-}
-
-void drawAxis(float r, float g, float b, float x, float y, float z) {
-    glColor3f(r, g, b);
-    glBegin(GL_LINES);
-    glVertex3f(x, y, z);
-    glVertex3f(0.0f, 0.0f, 0.0f);
-    glEnd();
-}
 
 }  // namespace
 
@@ -267,7 +244,8 @@ int initChessWordCoords(Chess* board) {
 void trackBoard() {
     static long frameCount = 0;  // for the self-calibration's views
     long frameIndex = frameCount++;
-    takeTrustedLensIntoUse();
+    // A new lens moves the picture: what the smoothing knew of it is gone.
+    if (takeTrustedLensIntoUse()) resetPoseFilter(&poseFilter);
     chess.tracked = 0;
     if (!detectBoard(movie.frame, &chess)) {
         chess.tracked = followBoard();
@@ -281,36 +259,4 @@ void trackBoard() {
     if (!calibrateCamera({chess.cornerCount, chess.worldX, chess.worldY, chess.imageX, chess.imageY}, &camera)) return;
     steadyPose(true, &camera);
     buildCameraMatrices(&camera, movie.width, movie.height);
-}
-
-bool takeLensModel(const CameraModel& model, int width, int height, Camera* cam) {
-    if (!setUpLens(model, width, height, &lens)) return false;
-    resetPoseFilter(&poseFilter);
-    cam->calibrated = true;
-    cam->f = model.fx;
-    cam->fy = model.fy;
-    cam->cx = model.cx;
-    cam->cy = model.cy;
-    return true;
-}
-
-void loadCameraMatrices() {
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    loadImageToWindowCorrection(movie.width, movie.height);
-    glMultMatrixd(camera.projection);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadMatrixd(camera.modelView);
-    // Board frame: (x, y, z) is the world point (x, z, -y).
-    glRotatef(90.0f, 1.0f, 0.0f, 0.0f);
-    glScalef(1.0f, 1.0f, -1.0f);
-}
-
-// x spans a row of corners, z a column of them.
-void drawAxes() {
-    glDisable(GL_LIGHTING);  // plain colours; the frame's last stage turns it back on
-    glLineWidth(kAxisLineWidth);
-    drawAxis(0.0f, 0.0f, 1.0f, static_cast<float>(chess.patternSize.width - 1), 0.0f, 0.0f);
-    drawAxis(0.0f, 1.0f, 0.0f, 0.0f, kUpAxisLength, 0.0f);
-    drawAxis(1.0f, 0.0f, 0.0f, 0.0f, 0.0f, static_cast<float>(chess.patternSize.height - 1));
 }

@@ -13,16 +13,9 @@
 #ifndef APP_TRACKING_H
 #define APP_TRACKING_H
 
-#include "camera_file.h"
 #include "options.h"
 #include "state.h"
 
-#include <opencv2/calib3d.hpp>
-
-// The library's full-resolution search as the viewer first ran it on every
-// frame (adaptive thresholding plus the quick pre-check), now the reference
-// that tests and benchmarks compare the bounded board search with.
-constexpr int kBoardDetectorFlags = cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_FAST_CHECK;
 
 // The optional steps the options ask for: --track, --refine, --smooth.
 void chooseTrackingSteps(const ViewerOptions& options);
@@ -37,18 +30,5 @@ int initChessWordCoords(Chess* chess);
 // camera (fully on the first sighting, pose only afterwards) and rebuilds its
 // matrices. A failed calibration changes nothing.
 void trackBoard();
-
-// From now on the picture and the corners are undistorted with the lens
-// model (for a picture of this size), the camera is its pinhole camera (f =
-// fx, fy, cx, cy) and every sighting calibrates the pose only. False, with
-// nothing changed, when the model does not fit the picture.
-bool takeLensModel(const CameraModel& model, int width, int height, Camera* cam);
-
-// Display stage: the camera's projection and modelview, then the board frame.
-void loadCameraMatrices();
-
-// Display stage: the board's axes, x blue along the first row of corners
-// (7 long on the 8 x 6 board), y green (7.5), z red along the first column (5).
-void drawAxes();
 
 #endif

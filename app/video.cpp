@@ -1,11 +1,8 @@
-// video.cpp - acquisition, frame normalisation, conversion and background.
+// video.cpp - acquisition, frame normalisation and conversion.
 #include "video.h"
 
 #include <cstdlib>
 #include <cstring>
-
-#define GL_GLEXT_PROTOTYPES
-#include <GL/gl.h>
 
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
@@ -24,19 +21,6 @@ cv::Mat resized;
 
 // A frame read at start-up to learn the size; handed to the first idle call.
 bool firstFramePending = false;
-
-// The picture's way into the frame: a texture of the video's size, filled
-// with the pixel buffer's rows last first (OpenGL's order) and copied onto
-// the framebuffer with glBlitFramebuffer, which llvmpipe does as a plain
-// copy. glDrawPixels, the obvious call, makes and zero-fills a new texture
-// of the picture's size on every call there: 20 ms and more per frame at
-// 1920 x 1080 (bench/video_draw_bench).
-struct VideoSurface {
-    GLuint texture;
-    GLuint framebuffer;  // the texture as a framebuffer to copy from
-    cv::Mat bottomUp;    // BGRA, the frame's last stored row first
-};
-VideoSurface surface = {};
 
 bool isCameraIndex(const std::string& arg) { return arg.size() == 1 && arg[0] >= '0' && arg[0] <= '9'; }
 
@@ -130,12 +114,17 @@ bool allocatePixelBuffer(Movie* m) {
     return m->pixels != nullptr;
 }
 
-void startAcquisition(Movie* m) {
-    startFrameReader(m->capture, firstFramePending ? rawFrame : cv::Mat(), m->width, m->height);
+bool startAcquisition(Movie* m) {
+    if (!startFrameReader(m->capture, firstFramePending ? rawFrame : cv::Mat(), m->width, m->height)) return false;
     firstFramePending = false;
+    m->capture = nullptr;  // the reader's until it stops
+    return true;
 }
 
-void stopAcquisition() { stopFrameReader(); }
+void stopAcquisition(Movie* m) {
+    cv::VideoCapture* capture = stopFrameReader();
+    if (capture) m->capture = capture;
+}
 
 bool acquireFrame() {
     movie.frame = cv::Mat();
@@ -145,38 +134,4 @@ bool acquireFrame() {
 void imgCvToGL(Movie m) {
     const size_t rowBytes = static_cast<size_t>(m.width) * 3;
     for (int r = 0; r < m.height; ++r) std::memcpy(m.pixels + r * rowBytes, m.frame.ptr(r), rowBytes);
-}
-
-void setUpVideoBackground(int width, int height) {
-    surface.bottomUp.create(height, width, CV_8UC4);
-    glGenTextures(1, &surface.texture);
-    glBindTexture(GL_TEXTURE_2D, surface.texture);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    GLint previous = 0;
-    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previous);
-    glGenFramebuffers(1, &surface.framebuffer);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, surface.framebuffer);
-    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, surface.texture, 0);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, previous);
-}
-
-// Stored row 0 goes to the window's top row. The copy writes colour only:
-// the picture covers everything while the depth buffer keeps what was drawn.
-void drawVideoBackground() {
-    const int w = movie.width, h = movie.height;
-    for (int r = 0; r < h; ++r) {
-        cv::Mat row(1, w, CV_8UC3, movie.pixels + static_cast<size_t>(r) * w * 3);
-        cv::Mat turned = surface.bottomUp.row(h - 1 - r);
-        cv::cvtColor(row, turned, cv::COLOR_BGR2BGRA);
-    }
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glBindTexture(GL_TEXTURE_2D, surface.texture);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, surface.bottomUp.data);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    GLint previous = 0;
-    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previous);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, surface.framebuffer);
-    glBlitFramebuffer(0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, previous);
 }

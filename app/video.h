@@ -1,8 +1,10 @@
-// video.h - video acquisition and the video background of the picture.
+// video.h - video acquisition: opens a camera (by index) or a video file,
+// reads its frame size, brings every frame to 8-bit BGR at that size and
+// copies it into the drawable pixel buffer (render/video_surface.h draws it).
 //
-// Opens a camera (by index) or a video file, reads its frame size, brings
-// every frame to 8-bit BGR at that size, copies it into the drawable pixel
-// buffer and draws the buffer over the whole window, stored row 0 at the top.
+// State: the normalisation's work areas and a first frame read for the
+// size, private here. Threads: the frame loop's thread; normaliseFrame also
+// on the frame reader's (frame_reader.h), which alone calls it while it runs.
 //
 // Usage:
 //     VideoSource source = chooseVideoSource(options.sources);
@@ -41,9 +43,10 @@ bool readVideoSize(Movie* movie);
 bool allocatePixelBuffer(Movie* movie);
 
 // Starts decoding frames ahead of the loop, on a thread of its own; from here
-// until stopAcquisition the capture belongs to that thread.
-void startAcquisition(Movie* movie);
-void stopAcquisition();
+// until stopAcquisition the capture belongs to that thread (movie->capture is
+// null meanwhile). False when it runs already.
+bool startAcquisition(Movie* movie);
+void stopAcquisition(Movie* movie);
 
 // Idle stage: the next frame into movie.frame, normalised to 8-bit BGR at the
 // start-up size, and its time into movie.timestampMs. False when the capture
@@ -56,11 +59,5 @@ cv::Mat normaliseFrame(const cv::Mat& frame, int width, int height);
 
 // Idle stage: copies the frame's rows into the pixel buffer.
 void imgCvToGL(Movie m);
-
-// The texture the picture goes through, once a GL context is current.
-void setUpVideoBackground(int width, int height);
-
-// Display stage: the pixel buffer over the whole window, writing no depth.
-void drawVideoBackground();
 
 #endif

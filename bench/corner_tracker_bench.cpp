@@ -27,6 +27,7 @@
 
 #include "corner_tracker.h"
 #include "sample_truth.h"
+#include "board_detector.h"
 #include "tracking.h"
 #include "tsai.h"
 

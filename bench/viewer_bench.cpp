@@ -31,12 +31,14 @@
 #include "frame.h"
 #include "frame_reader.h"
 #include "offscreen_gl.h"
+#include "picture.h"
 #include "sample_truth.h"
 #include "startup.h"
 #include "state.h"
 #include "tracking.h"
 #include "tsai.h"
 #include "video.h"
+#include "video_surface.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The frame reader against the capture read directly: the same frames in the
 // same order, every one of them, the start-up's pending frame first, times
-// from the frame rate; nothing to read without a started reader.
+// from the frame rate; nothing to read without a started reader; one reader
+// at a time; a capture that throws ends the video instead of the process.
 #include <gtest/gtest.h>
 
 #include <opencv2/core.hpp>
@@ -16,6 +17,19 @@ bool samePicture(const cv::Mat& a, const cv::Mat& b) {
     return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
 }
 
+// A capture whose decoder throws at its third frame, as OpenCV does on
+// some damaged streams.
+class ThrowingCapture : public cv::VideoCapture {
+public:
+    bool read(cv::OutputArray image) override {
+        if (++reads == 3) CV_Error(cv::Error::StsError, "damaged packet");
+        cv::Mat(480, 640, CV_8UC3, cv::Scalar(reads, 0, 0)).copyTo(image);
+        return true;
+    }
+    double get(int) const override { return 0; }
+    int reads = 0;
+};
+
 }  // namespace
 
 TEST(FrameReader, GivesEveryFrameOfTheCaptureInOrderThenStops) {
@@ -28,7 +42,8 @@ TEST(FrameReader, GivesEveryFrameOfTheCaptureInOrderThenStops) {
     capture.open(kSampleVideo, cv::CAP_FFMPEG);
     cv::Mat first;
     ASSERT_TRUE(capture.read(first));
-    startFrameReader(&capture, first, 640, 480);
+    ASSERT_TRUE(startFrameReader(&capture, first, 640, 480));
+    EXPECT_FALSE(startFrameReader(&capture, first, 640, 480));  // one reader at a time
     cv::Mat frame;
     double timestampMs = -1, previousMs = -1;
     size_t count = 0;
@@ -43,13 +58,27 @@ TEST(FrameReader, GivesEveryFrameOfTheCaptureInOrderThenStops) {
     }
     EXPECT_EQ(count, direct.size());
     EXPECT_FALSE(readNextFrame(&frame, &timestampMs));
-    stopFrameReader();
+    EXPECT_EQ(stopFrameReader(), &capture);
+}
+
+TEST(FrameReader, ACaptureThatThrowsEndsTheVideoThere) {
+    ThrowingCapture capture;
+    ASSERT_TRUE(startFrameReader(&capture, cv::Mat(), 640, 480));
+    cv::Mat frame;
+    double timestampMs = 0;
+    int frames = 0;
+    testing::internal::CaptureStderr();
+    while (readNextFrame(&frame, &timestampMs)) ++frames;
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(frames, 2);
+    EXPECT_NE(said.find("video: frame 2 cannot be decoded"), std::string::npos) << said;
+    EXPECT_EQ(stopFrameReader(), &capture);
 }
 
 TEST(FrameReader, NothingToReadWithoutAStartedReader) {
     cv::Mat frame;
     double timestampMs = 0;
     EXPECT_FALSE(readNextFrame(&frame, &timestampMs));
-    stopFrameReader();  // harmless too
+    EXPECT_EQ(stopFrameReader(), nullptr);  // harmless too
     EXPECT_FALSE(readNextFrame(&frame, &timestampMs));
 }

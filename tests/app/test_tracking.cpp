@@ -9,6 +9,7 @@
 
 #include "startup.h"
 #include "state.h"
+#include "board_detector.h"
 #include "tracking.h"
 #include "video.h"
 #include "viewer_harness.h"
@@ -75,5 +76,5 @@ TEST(BoardTracking, FocalFromFirstSightingThenPoseFollowsTheBoard) {
         for (int k = 0; k < 3; ++k) EXPECT_NEAR(camera.T[k], truth[i].T[k], 0.05 * distance) << "frame " << i;
     }
     EXPECT_NEAR(firstFocal, truth[0].f, 0.05 * truth[0].f);
-    stopAcquisition();
+    stopAcquisition(&movie);
 }

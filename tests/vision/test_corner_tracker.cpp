@@ -11,8 +11,8 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "board_detector.h"
 #include "corner_tracker.h"
-#include "tracking.h"
 #include "tsai.h"
 #include "viewer_harness.h"
 

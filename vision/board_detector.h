@@ -35,7 +35,13 @@
 
 #include <vector>
 
+#include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
+
+// The library's full-resolution search as the viewer first ran it on every
+// frame (adaptive thresholding plus the quick pre-check), now the reference
+// that tests and benchmarks compare the bounded board search with.
+constexpr int kBoardDetectorFlags = cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_FAST_CHECK;
 
 // The detector's memory between frames and its reusable work areas.
 struct BoardDetector {

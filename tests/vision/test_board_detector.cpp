@@ -15,7 +15,6 @@
 #include <opencv2/videoio.hpp>
 
 #include "board_detector.h"
-#include "tracking.h"
 #include "viewer_harness.h"
 
 namespace {
