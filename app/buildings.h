@@ -4,6 +4,7 @@
 // (render/picture.h), so that the video's picture of a building hides
 // whatever virtual object stands behind it.
 //
+// State: none of its own (the corner tables and the scene are state.h's).
 // Threads: the frame loop's thread.
 //
 // Usage:

@@ -6,6 +6,9 @@
 //
 // Which optional stages do their work (the hud) is chosen once at start-up.
 //
+// State: the stages chosen at start-up, private here. Threads: the frame
+// loop's thread only, with the picture's GL context current.
+//
 // Usage:
 //     chooseFrameStages(options);
 //     if (runIdleStages(nullptr)) requestRedisplay();

@@ -4,12 +4,12 @@
 // one of them: the loop sees exactly what it would see reading the capture
 // itself, only sooner.
 //
-// The reader thread owns the capture and the frame normalisation (to 8-bit
-// BGR at the start-up size) between startFrameReader and stopFrameReader,
-// which hands the capture back; nothing else may touch either meanwhile. A
-// frame that makes OpenCV throw ends the video there, with one line on
-// standard error. All three functions are called from the frame loop's
-// thread only.
+// State: the reader thread and its hand-over, private here. The reader
+// thread owns the capture and the frame normalisation (to 8-bit BGR at the
+// start-up size) between startFrameReader and stopFrameReader, which hands
+// the capture back; nothing else may touch either meanwhile. A frame that
+// makes OpenCV throw ends the video there, with one line on standard error.
+// All three functions are called from the frame loop's thread only.
 //
 // Usage:
 //     startFrameReader(movie.capture, firstFrame, 640, 480);

@@ -8,6 +8,8 @@
 // arrender SOURCE [options] [-o out.avi] [--poses poses.csv]
 //          [--snapshot N:file.png]... [--keys "N:KEY,..."] [--frames N]
 //
+// State: none; parseViewerOptions fills the caller's record.
+//
 // Usage:
 //     ViewerOptions options;
 //     CommandLineOutcome outcome = parseViewerOptions(kViewerProgram, argc, argv, &options);

@@ -5,6 +5,8 @@
 // Pacing only decides when the next frame is taken; it never skips one, so
 // a slow machine plays slower rather than differently.
 //
+// State: the caller's Playback record; no state of its own.
+//
 // Usage:
 //     Playback p = newPlayback(paced);
 //     double waitMs = millisecondsUntilDue(&p, movie.timestampMs);  // 0: show it now

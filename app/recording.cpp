@@ -138,6 +138,11 @@ bool recordFrame(Recording* r, long frame, const StageTimes& times, double readB
         ++r->framesWritten;
     }
     if (!writeSnapshots(r, frame, error)) return false;
+    // A row that could not be written ends the run now rather than at its end.
+    if (r->poses && std::ferror(r->poses)) {
+        *error = "cannot write poses " + r->options->posesPath + " (is the disk full?)";
+        return false;
+    }
     if (r->poses) composePoseRow(r, frame, times, readBackMs);
     return true;
 }

@@ -6,7 +6,7 @@
 // leaves no half-written file under the final name. The video writer reports
 // no write error: the finished video is read back and its frames counted.
 //
-// Threads: the frame loop's thread, with the picture's GL context current.
+// State: the caller's Recording record. Threads: the frame loop's thread, with the picture's GL context current.
 //
 // Usage:
 //     Recording r;

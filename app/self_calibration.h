@@ -12,7 +12,8 @@
 //
 // The worker only runs OpenCV's calibration on a copy of the views: it never
 // calls the Tsai calibrations, whose module storage the frame loop uses.
-// Every function here is called from the frame loop's thread.
+// State: the lens search, the worker and its hand-over, private here. Every
+// function here is called from the frame loop's thread.
 //
 // Usage:
 //     startSelfCalibration(cv::Size(640, 480), cv::Size(8, 6), kCalibrateOnWorker);

@@ -103,9 +103,12 @@ void clampHeight() {
     if (height < frame.floor) moveAlong(frame.down, height - frame.floor);
 }
 
+// Above 359 the heading comes round by a full turn: 360 becomes 0, and with
+// any other step the ship keeps turning the same way (350 + 25 is 15). No
+// wrap below: turning right lowers the heading without bound.
 void turn(double degrees) {
     rotation_z += degrees;
-    if (rotation_z > 359) rotation_z = 360 - rotation_z;
+    if (rotation_z > 359) rotation_z -= 360;
 }
 
 // One step along the nose (direction +1) or against it (-1).

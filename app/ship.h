@@ -17,6 +17,10 @@
 // square) along/against its nose, which at heading 0 points along the
 // board's rows.
 //
+// State: the model's files, buffers and axes, private here; its pose and
+// steps, and the 3DS mesh, in state.h. Threads: the frame loop's thread
+// only (the GL context current for initNave and drawShip).
+//
 // Usage:
 //     setUpShip(scene.model);     // at start-up: its pose and steps
 //     if (!initNave()) return 0;  // after the GL context exists

@@ -1,11 +1,15 @@
-// state.h - the viewer's records and globals.
+// state.h - the viewer's specified records, and nothing else.
 //
-// All application state lives here, in records with static storage for the
-// whole run: the video source and its drawable pixels (movie), the board and
-// its latest detection (chess), the calibration result and its two OpenGL
-// matrices (camera), the two building corner tables (predio1, predio2), the
-// ship's mesh (object) and its pose. Start-up fills them; the callbacks work
-// on them one at a time, on the main thread.
+// It holds, with static storage for the whole run: the video source and its
+// drawable pixels (movie), the board and its latest detection (chess), the
+// calibration result and its two OpenGL matrices (camera), the lens model in
+// use (lens), the two building corner tables (predio1, predio2), the scene
+// (scene), the ship's mesh (object) and the ship's pose and steps. Start-up
+// fills them; the frame's stages work on them one at a time, on the frame
+// loop's thread. No other thread touches them.
+//
+// Every other module keeps its own state private, in its .cpp, and its header
+// says what that state is and from which thread it may be called.
 //
 // Usage:
 //     movie.width = 640;
@@ -26,7 +30,9 @@ constexpr int kMaxCorners = 100;
 constexpr double kDefaultFps = 30.0;
 
 struct Movie {
-    cv::VideoCapture* capture;  // the opened camera or file; set once at start-up
+    // The opened camera or file; null while the frame reader owns it
+    // (between startAcquisition and stopAcquisition, video.h).
+    cv::VideoCapture* capture;
     cv::Mat frame;              // latest frame, 8-bit BGR at the start-up size; empty when none
     unsigned char* pixels;      // width x height x 3 bytes, stored rows in order, BGR
     int width;

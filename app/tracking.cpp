@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr int kMaxCalibrationPoints = 64;  // the calibrations' limit
 
 // The board search's memory of the previous frames: where the board was.
 // initChessWordCoords readies it for the board's pattern, so every video
@@ -178,7 +177,7 @@ bool poseFromFollowedCorners() {
     static int indices[kMaxTrackedCorners];
     static double worldX[kMaxTrackedCorners], worldY[kMaxTrackedCorners];
     static double imageX[kMaxTrackedCorners], imageY[kMaxTrackedCorners];
-    int n = std::min(trackBoardCorners(&cornerTracker, movie.frame, corners, indices), kMaxCalibrationPoints);
+    int n = std::min(trackBoardCorners(&cornerTracker, movie.frame, corners, indices), TSAI_MAX_POINTS);
     if (n == 0 || !camera.calibrated) return false;
     for (int k = 0; k < n; ++k) {
         worldX[k] = chess.worldX[indices[k]];

@@ -7,6 +7,10 @@
 // board's rows, z across them and y is the height above the board, one unit
 // per square.
 //
+// State: the board search, the corner tracker, the pose filter and the
+// latest corners and residuals, private here. Threads: the frame loop's
+// thread only.
+//
 // Usage:
 //     initChessWordCoords(&chess);          // once
 //     trackBoard();                         // every frame

@@ -38,6 +38,10 @@ bool checkFile(const std::string& path) {
     }
     std::fclose(file);
     std::error_code error;
+    if (fs::is_directory(path, error)) {
+        fail(path, "is a folder");
+        return false;
+    }
     if (!fs::is_regular_file(path, error)) {
         fail(path, "not a regular file");
         return false;

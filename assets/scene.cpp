@@ -10,7 +10,12 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include "text_file.h"
+
 namespace {
+
+constexpr long kMaxSceneBytes = 1L << 20;
+constexpr int kMaxNesting = 32, kMaxIndent = 256;  // levels; characters of a line's indentation
 
 // The two buildings beside the board, board frame. The far sides are
 // measured, not squared: they keep their own values.
@@ -207,11 +212,19 @@ Scene builtInScene() {
 bool readSceneFile(const std::string& path, Scene* scene, std::string* error) {
     SceneReader reader{path, ""};
     YAML::Node root;
-    try {
-        root = YAML::LoadFile(path);
-    } catch (const YAML::BadFile&) {
-        *error = path + ": cannot read the scene file";
+    std::string text, problem;
+    if (!readTextFile(path, kMaxSceneBytes, "a scene file", &text, &problem)) {
+        *error = path + ": " + problem;
         return false;
+    }
+    // The parser recurses once per level and would overflow the stack on a
+    // file nested some thousands deep; a scene is nested four deep.
+    if (nestedTooDeep(text, false, kMaxNesting, kMaxIndent)) {
+        *error = path + ": nested too deeply for a scene file";
+        return false;
+    }
+    try {
+        root = YAML::Load(text);
     } catch (const YAML::Exception& e) {
         *error = path + ": not YAML: line " + std::to_string(e.mark.line + 1) + ": " + e.msg;
         return false;

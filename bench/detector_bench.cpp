@@ -26,6 +26,7 @@
 
 #include "board_detector.h"
 #include "csv_fields.h"
+#include "percentile.h"
 #include "sample_truth.h"
 #include "tracking.h"
 #include "tsai.h"
@@ -53,12 +54,6 @@ Stopwatch start() { return {std::chrono::steady_clock::now(), threadCpuMs()}; }
 std::pair<double, double> elapsed(const Stopwatch& s) {
     return {std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - s.wall).count(),
             threadCpuMs() - s.cpu};
-}
-
-double percentile(std::vector<double> v, double share) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(share * v.size()))];
 }
 
 struct VideoFigures {

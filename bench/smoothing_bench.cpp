@@ -39,7 +39,9 @@
 #include <string>
 #include <vector>
 
+#include "atomic_file.h"
 #include "csv_fields.h"
+#include "percentile.h"
 #include "pose_filter.h"
 #include "tsai.h"
 
@@ -200,18 +202,6 @@ Stretch longestStillRun(const std::vector<Pose>& truth) {
         else if (best.first < 0 || i - runStart > best.last - best.first) best = {runStart, i};
     }
     return best;
-}
-
-// Linear interpolation between the closest ranks, as pose_error's.
-double percentile(std::vector<double> values, double fraction) {
-    if (values.empty()) return NAN;
-    std::sort(values.begin(), values.end());
-    double position = fraction * (values.size() - 1);
-    size_t below = (size_t)position;
-    if (below + 1 >= values.size()) return values.back();
-    double above = values[below + 1], at = values[below];
-    if (std::isinf(above) || std::isinf(at)) return position > below ? above : at;
-    return at + (position - below) * (above - at);
 }
 
 // The registration errors: per-frame mean or maximum distance over a range
@@ -486,8 +476,8 @@ void printSyntheticMoves(const std::vector<Setting>& settings) {
 
 // The leading columns of a pose log, under a temporary name until complete.
 bool writePoses(const std::string& path, const std::vector<Pose>& poses) {
-    std::string partial = path + ".partial";
-    std::FILE* out = std::fopen(partial.c_str(), "w");
+    PendingFile file = pendingFile(path);
+    std::FILE* out = std::fopen(file.partialPath.c_str(), "w");
     if (!out) return fail(path, 0, std::string("cannot write: ") + std::strerror(errno));
     std::fprintf(out, "frame,found,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,fy,rms_px\n");
     for (size_t i = 0; i < poses.size(); ++i) {
@@ -499,8 +489,9 @@ bool writePoses(const std::string& path, const std::vector<Pose>& poses) {
     }
     bool ok = std::fflush(out) == 0 && !std::ferror(out);
     ok = std::fclose(out) == 0 && ok;
-    if (ok && std::rename(partial.c_str(), path.c_str()) == 0) return true;
-    std::remove(partial.c_str());
+    std::string error;
+    if (ok && commitFile(file, &error)) return true;
+    discardFile(file);
     return fail(path, 0, "cannot write");
 }
 

@@ -28,6 +28,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "board_detector.h"
+#include "percentile.h"
 #include "frame.h"
 #include "frame_reader.h"
 #include "offscreen_gl.h"
@@ -55,12 +56,7 @@ struct Samples {
         for (double v : values) s += v;
         return values.empty() ? 0 : s / values.size();
     }
-    double percentile(double p) const {
-        if (values.empty()) return 0;
-        std::vector<double> v = values;
-        std::sort(v.begin(), v.end());
-        return v[std::min(v.size() - 1, static_cast<size_t>(p * v.size()))];
-    }
+    double percentile(double p) const { return ::percentile(values, p); }
 };
 
 std::vector<cv::Mat> readAllFrames(const std::string& path) {

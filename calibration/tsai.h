@@ -39,6 +39,10 @@
 #ifndef TSAI_H
 #define TSAI_H
 
+/* The point counts a calibration or a refinement takes. */
+#define TSAI_MIN_POINTS 5
+#define TSAI_MAX_POINTS 64
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -9,6 +9,8 @@
 #ifndef TSAI_INTERNAL_H
 #define TSAI_INTERNAL_H
 
+#include "tsai.h"
+
 namespace tsai_internal {
 
 // Row width of every matrix handed to Gauss, whatever the system's order.
@@ -17,8 +19,8 @@ constexpr int kSolverRowWidth = 137;
 constexpr double kSolverEpsilon = 1e-10;
 // Rows of the work area of each calibration step; one or two per point.
 constexpr int kStepRows = 128;
-constexpr int kMinCalibrationPoints = 5;
-constexpr int kMaxCalibrationPoints = 64;
+constexpr int kMinCalibrationPoints = TSAI_MIN_POINTS;
+constexpr int kMaxCalibrationPoints = TSAI_MAX_POINTS;
 constexpr int kMinHomographyPoints = 4;
 constexpr int kMaxHomographyPoints = kSolverRowWidth - 8;
 

@@ -87,8 +87,9 @@ bool parseBoardSize(const std::string& text, BoardSize* board, std::string* erro
         *error = "'" + text + "' is not a board size WxH (inner corners, e.g. 8x6)";
         return false;
     }
-    if (b.columns < 2 || b.rows < 2) {
-        *error = "a board needs at least 2 x 2 inner corners, not " + text;
+    if (b.columns < kMinBoardSide || b.rows < kMinBoardSide) {
+        *error = "the board search needs at least " + std::to_string(kMinBoardSide) + " x " +
+                 std::to_string(kMinBoardSide) + " inner corners, not " + text;
         return false;
     }
     if (b.columns == b.rows) {

@@ -5,8 +5,8 @@
 //
 // Also the board-size option shared by every program that looks for a board:
 // --board WxH, inner corners, W != H (a square pattern's orientation is
-// ambiguous), both at least 2, at most 64 corners in all (a calibration takes
-// at most 64 points).
+// ambiguous), both at least kMinBoardSide (3: the board search's least), at
+// most kMaxBoardCorners in all (the points a calibration takes, tsai.h).
 //
 // Usage (with <CLI/CLI.hpp>):
 //     CLI::App app{"Does things.", "tool"};
@@ -18,6 +18,8 @@
 #define APP_COMMAND_LINE_H
 
 #include <string>
+
+#include "tsai.h"
 
 // CLI11 itself stays out of this header: X11's headers, which the viewer
 // includes too, define macros that clash with its names.
@@ -56,7 +58,8 @@ struct BoardSize {
     int rows;
 };
 constexpr BoardSize kDefaultBoard = {8, 6};
-constexpr int kMaxBoardCorners = 64;
+constexpr int kMinBoardSide = 3;  // inner corners per row and per column
+constexpr int kMaxBoardCorners = TSAI_MAX_POINTS;
 
 // "WxH" into a board size; false with a reason when it is not a usable board.
 bool parseBoardSize(const std::string& text, BoardSize* board, std::string* error);

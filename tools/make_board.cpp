@@ -4,9 +4,9 @@
 // A board of W x H inner corners has (W + 1) x (H + 1) squares. The top-left
 // square is black, as in the sample video: with an odd number of squares each
 // way (the default 9 x 7) all four corner squares are black. The squares are
-// centred on the page with a white margin of at least one square; the page is
-// portrait (shorter side across) when the board fits so, landscape when only
-// that fits. A small caption under the squares gives the inner corners, the
+// centred on the page with a white margin of at least one square. A4 and
+// Letter are portrait (shorter side across) when the board fits so,
+// landscape when only that fits; a page given as WxHmm is W wide and H high. A small caption under the squares gives the inner corners, the
 // square size and "print at 100 %". PDF is in points, SVG in millimetres; the
 // PNG's square edges lie on whole pixels (each within half a pixel of its true
 // place, so they print crisp) and its pHYs chunk records the resolution.
@@ -42,6 +42,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "atomic_file.h"
 #include "command_line.h"
 
 namespace {
@@ -67,15 +68,18 @@ constexpr double kCaptionPageEdgeMm = 5.0;  // kept free at the page's sides
 
 enum class Format { Pdf, Svg, Png };
 
+// A named paper (A4, Letter) is turned to whichever way the board fits; a
+// page given as W x H mm is W wide, as given.
 struct Paper {
     double widthMm, heightMm;
     std::string name;
+    bool turnable;
 };
 
 struct BoardRequest {
     BoardSize board = kDefaultBoard;
     double squareMm = kDefaultSquareMm;
-    Paper paper = {kA4WidthMm, kA4HeightMm, "A4"};
+    Paper paper = {kA4WidthMm, kA4HeightMm, "A4", true};
     int dpi = kDefaultDpi;
     std::string output;
     Format format = Format::Pdf;
@@ -107,11 +111,11 @@ bool parseNumber(const std::string& text, double* value) {
 // "a4", "letter" (any case) or "WxHmm" with positive sides in millimetres.
 bool parsePaper(const std::string& text, Paper* paper, std::string* error) {
     if (strcasecmp(text.c_str(), "a4") == 0) {
-        *paper = {kA4WidthMm, kA4HeightMm, "A4"};
+        *paper = {kA4WidthMm, kA4HeightMm, "A4", true};
         return true;
     }
     if (strcasecmp(text.c_str(), "letter") == 0) {
-        *paper = {kLetterWidthMm, kLetterHeightMm, "Letter"};
+        *paper = {kLetterWidthMm, kLetterHeightMm, "Letter", true};
         return true;
     }
     size_t x = text.find_first_of("xX");
@@ -126,7 +130,7 @@ bool parsePaper(const std::string& text, Paper* paper, std::string* error) {
         *error = "paper sides must be positive and at most " + formatMm(kMaxPaperSideMm) + " mm, not " + text;
         return false;
     }
-    *paper = {w, h, formatMm(w) + " x " + formatMm(h) + " mm"};
+    *paper = {w, h, formatMm(w) + " x " + formatMm(h) + " mm", false};
     return true;
 }
 
@@ -165,7 +169,7 @@ void addOptions(CLI::App* app, BoardRequest* r) {
                std::string error;
                if (!parsePaper(text, &r->paper, &error)) throw CLI::ValidationError("--paper", error);
            },
-           "a4, letter or WxHmm (default a4)")
+           "a4, letter (either way round, as the board fits) or WxHmm (W wide, H high; default a4)")
         ->type_name("SIZE");
     app->add_option_function<std::string>(
            "--dpi",
@@ -200,15 +204,21 @@ bool layOutPage(const BoardRequest& r, PageLayout* page, std::string* error) {
     const double shortSide = std::min(r.paper.widthMm, r.paper.heightMm);
     const double longSide = std::max(r.paper.widthMm, r.paper.heightMm);
     constexpr double kRoundingMm = 1e-9;
-    if (needWidth <= shortSide + kRoundingMm && needHeight <= longSide + kRoundingMm) {
+    auto fits = [&](double width, double height) {
+        return needWidth <= width + kRoundingMm && needHeight <= height + kRoundingMm;
+    };
+    if (!r.paper.turnable && fits(r.paper.widthMm, r.paper.heightMm)) {
+        *page = {r.paper.widthMm, r.paper.heightMm, r.paper.widthMm > r.paper.heightMm, 0, 0};
+    } else if (r.paper.turnable && fits(shortSide, longSide)) {
         *page = {shortSide, longSide, false, 0, 0};
-    } else if (needWidth <= longSide + kRoundingMm && needHeight <= shortSide + kRoundingMm) {
+    } else if (r.paper.turnable && fits(longSide, shortSide)) {
         *page = {longSide, shortSide, true, 0, 0};
     } else {
         *error = "a " + std::to_string(r.board.columns) + " x " + std::to_string(r.board.rows) + " board of " +
                  formatMm(r.squareMm) + " mm squares needs " + formatMm(needWidth) + " x " + formatMm(needHeight) +
-                 " mm with its margin; " + r.paper.name + " is " + formatMm(shortSide) + " x " +
-                 formatMm(longSide) + " mm";
+                 " mm with its margin; " + r.paper.name +
+                 (r.paper.turnable ? " is " + formatMm(shortSide) + " x " + formatMm(longSide) + " mm"
+                                   : " is too small (a page given in mm is W wide, H high)");
         return false;
     }
     page->squaresLeftMm = (page->widthMm - (r.board.columns + 1) * r.squareMm) / 2;
@@ -388,36 +398,21 @@ bool renderVector(const BoardRequest& r, const PageLayout& page, Bytes* out, std
 
 // Writes a temporary file beside path, then renames it to path.
 bool writeFileWhole(const std::string& path, const Bytes& bytes, std::string* error) {
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkstemp(&temporary[0]);
-    if (fd < 0) {
+    PendingFile file = pendingFile(path);
+    std::FILE* out = std::fopen(file.partialPath.c_str(), "wb");
+    if (!out) {
         *error = path + ": cannot write (" + std::strerror(errno) + ")";
         return false;
     }
-    mode_t mask = umask(0);
-    umask(mask);
-    bool ok = fchmod(fd, 0666 & ~mask) == 0;
-    size_t written = 0;
-    while (ok && written < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) written += static_cast<size_t>(n);
-    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
     int saved = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        saved = errno;
-    }
+    if (std::fclose(out) != 0 && ok) ok = false, saved = errno;
     if (!ok) {
-        unlink(temporary.c_str());
+        discardFile(file);
         *error = path + ": cannot write (" + std::strerror(saved) + ")";
+        return false;
     }
-    return ok;
+    return commitFile(file, error);
 }
 
 }  // namespace

@@ -55,6 +55,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "atomic_file.h"
 #include "board_video_paths.h"
 #include "camera_file.h"
 #include "command_line.h"
@@ -1200,21 +1201,18 @@ int reportProblem(const std::string& problem) {
 
 // ---------------------------------------------------------------- output
 
-// Temporary names beside the outputs; the video's keeps the .avi ending,
-// from which the writer picks the container.
-std::string partialName(const std::string& path, const char* ending) {
-    return path + ".partial-" + std::to_string((long)getpid()) + ending;
-}
-
+// The outputs under temporary names beside their final ones
+// (atomic_file.h); the video's keeps the .avi ending, from which the writer
+// picks the container.
 struct Outputs {
-    std::string videoPartial, truthPartial, cameraPartial;
+    PendingFile videoFile, truthFile, cameraFile;
     cv::VideoWriter video;
     FILE* truth = nullptr;
 };
 
 bool writeCameraOutput(const Options& o, const CameraModel& lens, Outputs* out) {
     std::string error;
-    if (!writeCameraFile(out->cameraPartial, lens, &error)) {
+    if (!writeCameraFile(out->cameraFile.partialPath, lens, &error)) {
         std::fprintf(stderr, "%s: %s: cannot write the camera file\n", kProgram, cameraPathOf(o).c_str());
         return false;
     }
@@ -1224,16 +1222,16 @@ bool writeCameraOutput(const Options& o, const CameraModel& lens, Outputs* out) 
 // Opens the outputs under temporary names: the truth, the video unless
 // --truth-only, the camera file.
 bool openOutputs(const Options& o, const CameraModel& lens, Outputs* out) {
-    out->truthPartial = partialName(o.truthPath, ".csv");
-    out->cameraPartial = partialName(cameraPathOf(o), ".yml");
-    out->truth = std::fopen(out->truthPartial.c_str(), "w");
+    out->truthFile = pendingFile(o.truthPath);
+    out->cameraFile = pendingFile(cameraPathOf(o));
+    out->truth = std::fopen(out->truthFile.partialPath.c_str(), "w");
     if (!out->truth || !writeTruthHeader(out->truth)) {
         std::fprintf(stderr, "%s: %s: cannot write: %s\n", kProgram, o.truthPath.c_str(), std::strerror(errno));
         return false;
     }
     if (o.truthOnly) return writeCameraOutput(o, lens, out);
-    out->videoPartial = partialName(o.videoPath, ".avi");
-    out->video.open(out->videoPartial, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
+    out->videoFile = pendingFile(o.videoPath);
+    out->video.open(out->videoFile.partialPath, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
                     kFramesPerSecond, cv::Size(o.width, o.height), true);
     if (!out->video.isOpened()) {
         std::fprintf(stderr, "%s: %s: cannot write an MJPG video there\n", kProgram, o.videoPath.c_str());
@@ -1246,8 +1244,7 @@ void discardOutputs(Outputs* out) {
     out->video.release();
     if (out->truth) std::fclose(out->truth);
     out->truth = nullptr;
-    for (const std::string* partial : {&out->videoPartial, &out->truthPartial, &out->cameraPartial})
-        if (!partial->empty()) std::remove(partial->c_str());
+    for (const PendingFile* file : {&out->videoFile, &out->truthFile, &out->cameraFile}) discardFile(*file);
 }
 
 // The writer reports no errors (a full disk, for one): read the finished
@@ -1263,18 +1260,19 @@ bool finishOutputs(const Options& o, Outputs* out) {
     bool ok = std::fclose(out->truth) == 0;
     out->truth = nullptr;
     if (!ok) std::fprintf(stderr, "%s: %s: write failed\n", kProgram, o.truthPath.c_str());
-    if (ok && !o.truthOnly && !videoIsComplete(out->videoPartial, o.frames)) {
+    if (ok && !o.truthOnly && !videoIsComplete(out->videoFile.partialPath, o.frames)) {
         std::fprintf(stderr, "%s: %s: the video was not written completely\n", kProgram, o.videoPath.c_str());
         ok = false;
     }
-    const std::string cameraPath = cameraPathOf(o);
-    for (const auto& names : {std::make_pair(&out->videoPartial, &o.videoPath),
-                              std::make_pair(&out->truthPartial, &o.truthPath),
-                              std::make_pair(&out->cameraPartial, &cameraPath)})
-        if (ok && !names.first->empty() && std::rename(names.first->c_str(), names.second->c_str()) != 0) {
-            std::fprintf(stderr, "%s: %s: %s\n", kProgram, names.second->c_str(), std::strerror(errno));
+    std::string error;
+    for (PendingFile* file : {&out->videoFile, &out->truthFile, &out->cameraFile}) {
+        if (!ok || file->partialPath.empty()) continue;
+        if (!commitFile(*file, &error)) {
+            std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
             ok = false;
         }
+        file->partialPath.clear();  // committed: nothing left to discard
+    }
     if (!ok) discardOutputs(out);
     return ok;
 }

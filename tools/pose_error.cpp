@@ -67,6 +67,7 @@
 
 #include "camera_file.h"
 #include "command_line.h"
+#include "percentile.h"
 #include "csv_fields.h"
 #include "scene.h"
 #include "tsai.h"
@@ -585,20 +586,6 @@ Jitter measureJitter(const Setting& s, const std::vector<Pose>& poses, const std
     }
     if (j.pairs > 0) j.rmsPx = std::sqrt(sumSquares / displacements), j.maxPx = largest;
     return j;
-}
-
-// Linear interpolation between the closest ranks of the sorted values;
-// NaN values are left out, NaN when nothing is left.
-double percentile(std::vector<double> values, double fraction) {
-    values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return std::isnan(v); }), values.end());
-    if (values.empty()) return NAN;
-    std::sort(values.begin(), values.end());
-    double position = fraction * (values.size() - 1);
-    size_t below = (size_t)position;
-    if (below + 1 >= values.size()) return values.back();
-    double above = values[below + 1], at = values[below];
-    if (std::isinf(above) || std::isinf(at)) return position > below ? above : at;
-    return at + (position - below) * (above - at);
 }
 
 struct Summary {

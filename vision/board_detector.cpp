@@ -11,6 +11,8 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "command_line.h"
+
 namespace {
 
 // A search sees squares about this wide: the library detector finds every
@@ -394,7 +396,7 @@ bool searchFrame(const cv::Mat& bgr, BoardDetector* d, std::vector<cv::Point2f>*
 }  // namespace
 
 bool initBoardDetector(cv::Size patternSize, BoardDetector* detector) {
-    if (patternSize.width < 3 || patternSize.height < 3) return false;
+    if (patternSize.width < kMinBoardSide || patternSize.height < kMinBoardSide) return false;
     *detector = BoardDetector();
     detector->patternSize = patternSize;
     return true;

@@ -6,17 +6,18 @@
 // camera-info files have no %YAML:1.0 line, on which cv::FileStorage throws).
 #include "camera_file.h"
 
-#include <unistd.h>
 
 #include <opencv2/core.hpp>
 #include <yaml-cpp/yaml.h>
+
+#include "atomic_file.h"
+#include "text_file.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <initializer_list>
 #include <limits>
 #include <map>
@@ -98,9 +99,9 @@ Matrix storageMatrix(const cv::FileNode& node) {
     return m;
 }
 
-bool readStorage(const std::string& path, Fields* fields, std::string* problem) {
+bool readStorage(const std::string& text, Fields* fields, std::string* problem) {
     try {
-        cv::FileStorage storage(path, cv::FileStorage::READ);
+        cv::FileStorage storage(text, cv::FileStorage::READ | cv::FileStorage::MEMORY);
         if (!storage.isOpened()) return *problem = "not an OpenCV storage file", false;
         cv::FileNode root = storage.root();
         if (!root.isMap()) return *problem = "no fields at the top level", false;
@@ -145,9 +146,9 @@ Matrix yamlMatrix(const YAML::Node& node) {
     return m;
 }
 
-bool readYaml(const std::string& path, Fields* fields, std::string* problem) {
+bool readYaml(const std::string& text, Fields* fields, std::string* problem) {
     try {
-        YAML::Node root = YAML::LoadFile(path);
+        YAML::Node root = YAML::Load(text);
         if (!root.IsMap()) return *problem = "not a YAML map of fields", false;
         for (const auto& item : root) {
             std::string name;
@@ -164,43 +165,18 @@ bool readYaml(const std::string& path, Fields* fields, std::string* problem) {
 }
 
 // Both parsers recurse once per level of nesting and overflow the stack on
-// a file nested some 50,000 deep; a camera file is nested three deep. XML:
-// elements open minus elements closed. YAML and JSON: brackets open minus
-// closed, and each line's indentation and leading "- " (block nesting).
-bool nestedTooDeep(const std::string& text, bool xml) {
-    int depth = 0, deepest = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (!xml && (i == 0 || text[i - 1] == '\n')) {
-            size_t indentEnd = std::min(text.find_first_not_of(" \t-", i), text.size());
-            if (indentEnd - i > (size_t)kMaxIndent) return true;
-        }
-        char c = text[i], next = i + 1 < text.size() ? text[i + 1] : '\0';
-        if (xml && c == '<') depth += next == '/' ? -1 : next == '?' || next == '!' ? 0 : 1;
-        else if (xml && c == '/' && next == '>') --depth;
-        else if (!xml && (c == '[' || c == '{')) ++depth;
-        else if (!xml && (c == ']' || c == '}')) --depth;
-        deepest = std::max(deepest, depth);
-    }
-    return deepest > kMaxNesting;
-}
-
-// The file's first bytes after white space tell cv::FileStorage's formats
-// from plain YAML.
+// a file nested some 50,000 deep; a camera file is nested three deep.
 bool readFields(const std::string& path, Fields* fields, std::string* problem) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return *problem = std::string("cannot read: ") + std::strerror(errno), false;
-    std::streamoff size = in.tellg();
-    if (size < 0) return *problem = "cannot read", false;
-    if (size > kMaxFileBytes) return *problem = "larger than 4 MB, not a camera file", false;
-    if (size == 0) return *problem = "empty file", false;
-    std::string text((size_t)size, '\0');
-    in.seekg(0);
-    if (!in.read(&text[0], size)) return *problem = "cannot read", false;
+    std::string text;
+    if (!readTextFile(path, kMaxFileBytes, "a camera file", &text, problem)) return false;
     size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return *problem = "no fields", false;
+    // The file's first bytes after white space tell cv::FileStorage's
+    // formats from plain YAML.
     bool storage = text.compare(first, 6, "%YAML:") == 0 || text[first] == '<' || text[first] == '{';
-    if (nestedTooDeep(text, text[first] == '<')) return *problem = "nested too deeply for a camera file", false;
-    return storage ? readStorage(path, fields, problem) : readYaml(path, fields, problem);
+    if (nestedTooDeep(text, text[first] == '<', kMaxNesting, kMaxIndent))
+        return *problem = "nested too deeply for a camera file", false;
+    return storage ? readStorage(text, fields, problem) : readYaml(text, fields, problem);
 }
 
 // ---------------------------------------------------------------- interpretation
@@ -471,21 +447,20 @@ bool writeCameraFile(const std::string& path, const CameraModel& model, std::str
         return false;
     }
     // The temporary name keeps the ending, from which cv::FileStorage picks the format.
-    std::string partial =
-        path.substr(0, path.size() - ending.size()) + ".partial-" + std::to_string((long)getpid()) + ending;
+    PendingFile file = pendingFile(path);
     CameraModel check;
     std::string readError;
-    bool ok = writeStorage(partial, model, &problem);
+    bool ok = writeStorage(file.partialPath, model, &problem);
     // cv::FileStorage reports no failed write (a full disk): read the file back.
-    if (ok && !readCameraFile(partial, model.width, model.height, &check, &readError))
+    if (ok && !readCameraFile(file.partialPath, model.width, model.height, &check, &readError))
         ok = false, problem = "the file was not written completely";
-    if (ok && std::rename(partial.c_str(), path.c_str()) != 0)
-        ok = false, problem = std::string("cannot write: ") + std::strerror(errno);
     if (!ok) {
-        std::remove(partial.c_str());
+        discardFile(file);
         *error = path + ": " + problem;
+        return false;
     }
-    return ok;
+    if (!commitFile(file, error)) return false;
+    return true;
 }
 
 void distortNormalised(const CameraModel& model, double x, double y, double* xd, double* yd) {

@@ -124,25 +124,62 @@ TEST(Arrender, BadArgumentsAndSourcesFailCleanly) {
     struct Case {
         std::vector<std::string> arguments;
         int status;
+        const char* said;  // part of the line
     } cases[] = {
-        {{}, 2},
-        {{kSampleVideo, "--frames", "ten"}, 2},
-        {{kSampleVideo, "--keys", "3:Q"}, 2},
-        {{kSampleVideo, "--snapshot", "x.png"}, 2},
-        {{kSampleVideo, "--bogus", "1"}, 2},
-        {{kSampleVideo, "-o"}, 2},
-        {{"/nonexistent/clip.avi", "-o", folder + "/a.avi"}, 1},
-        {{kSampleVideo, "-o", "/nonexistent/folder/b.avi"}, 1},
+        {{}, 2, ""},
+        {{kSampleVideo, "--frames", "ten"}, 2, ""},
+        {{kSampleVideo, "--keys", "3:Q"}, 2, ""},
+        {{kSampleVideo, "--snapshot", "x.png"}, 2, ""},
+        {{kSampleVideo, "--bogus", "1"}, 2, ""},
+        {{kSampleVideo, "-o"}, 2, ""},
+        // Boards the search cannot look for, refused before the run.
+        {{kSampleVideo, "--board", "2x5", "--frames", "5"}, 2, "at least 3 x 3 inner corners"},
+        {{kSampleVideo, "--board", "7x2", "--frames", "5"}, 2, "at least 3 x 3 inner corners"},
+        {{"/nonexistent/clip.avi", "-o", folder + "/a.avi"}, 1, ""},
+        {{kSampleVideo, "-o", "/nonexistent/folder/b.avi"}, 1, ""},
         // The snapshot cannot be written: the video is not left behind either.
-        {{kSampleVideo, "--frames", "5", "-o", folder + "/c.avi", "--snapshot", "2:/nonexistent/d.png"}, 1},
+        {{kSampleVideo, "--frames", "5", "-o", folder + "/c.avi", "--snapshot", "2:/nonexistent/d.png"}, 1, ""},
+        // A folder or a device where a file belongs.
+        {{kSampleVideo, "--frames", "5", "--camera", folder}, 1, "is a folder"},
+        {{kSampleVideo, "--frames", "5", "--scene", folder}, 1, "is a folder"},
+        {{kSampleVideo, "--frames", "5", "--camera", "/dev/zero"}, 1, "is not a regular file"},
+        {{kSampleVideo, "--frames", "5", "--scene", "/dev/zero"}, 1, "is not a regular file"},
     };
     for (const Case& c : cases) {
         ChildProcess child;
-        EXPECT_EQ(render(c.arguments, &child), c.status) << (c.arguments.empty() ? "" : c.arguments.back());
+        std::string last = c.arguments.empty() ? "" : c.arguments.back();
+        EXPECT_EQ(render(c.arguments, &child), c.status) << last;
         std::string error = readFile(child.stderrPath);
         EXPECT_EQ(error.rfind("arrender: ", 0), 0u) << error;
+        EXPECT_NE(error.find(c.said), std::string::npos) << error;
     }
     for (const char* name : {"a.avi", "b.avi", "c.avi", ".c.partial.avi"}) EXPECT_FALSE(exists(folder + "/" + name)) << name;
+    EXPECT_TRUE(std::system(("rmdir " + folder).c_str()) == 0) << "files left in " << folder;
+}
+
+// Under a file-size limit every output fails to be written: the run fails
+// with the output's line, and nothing is left in the folder, under the final
+// name or a temporary one.
+TEST(Arrender, AWriteErrorFailsTheRunAndLeavesNoFile) {
+    std::string folder = scratchFolder();
+    struct Case {
+        std::vector<std::string> outputs;
+        const char* said;
+    } cases[] = {
+        {{"-o", folder + "/out.avi"}, "cannot write video"},
+        {{"--poses", folder + "/poses.csv"}, "cannot write poses"},
+        {{"--snapshot", "5:" + folder + "/five.png"}, "cannot write snapshot"},
+    };
+    for (const Case& c : cases) {
+        // 64 blocks of the shell's: at most 64 KB, less than any of the outputs.
+        std::vector<std::string> argv = {"/bin/sh", "-c", "ulimit -f 64 && exec \"$0\" \"$@\"", kRenderer,
+                                         kSampleVideo, "--frames", "200"};
+        argv.insert(argv.end(), c.outputs.begin(), c.outputs.end());
+        ChildProcess child = launch(argv, "", kBinFolder);
+        EXPECT_EQ(waitForExit(&child, 300), 1) << c.said;
+        std::string error = readFile(child.stderrPath);
+        EXPECT_NE(error.find(std::string("arrender: ") + c.said), std::string::npos) << error;
+    }
     EXPECT_TRUE(std::system(("rmdir " + folder).c_str()) == 0) << "files left in " << folder;
 }
 

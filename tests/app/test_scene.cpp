@@ -135,9 +135,21 @@ TEST(SceneFile, BadFilesNameTheFileAndTheField) {
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
         EXPECT_EQ(scene.occluders.size(), 2u) << "a bad file changed the scene";
     }
-    std::string error;
-    Scene scene;
-    EXPECT_FALSE(readSceneFile(folder + "/missing.yml", &scene, &error));
+    // Files no scene is: nested past any parser's stack, far too large, a
+    // folder, a device, missing.
+    writeFile(folder + "/deep.yml", "model: " + std::string(200000, '[') + "\n");
+    writeFile(folder + "/large.yml", "# " + std::string(3 << 20, 'x') + "\n");
+    writeFile(folder + "/indented.yml", "model:\n" + std::string(100000, ' ') + "file: a.obj\n");
+    std::pair<std::string, const char*> strangers[] = {
+        {folder + "/deep.yml", "nested too deeply"}, {folder + "/indented.yml", "nested too deeply"},
+        {folder + "/large.yml", "larger than 1 MB"},   {folder, "is a folder"},
+        {"/dev/zero", "is not a regular file"},         {folder + "/missing.yml", "cannot read"}};
+    for (const auto& [path, said] : strangers) {
+        std::string error;
+        Scene scene;
+        EXPECT_FALSE(readSceneFile(path, &scene, &error)) << path;
+        EXPECT_NE(error.find(said), std::string::npos) << error;
+    }
     std::system(("rm -rf " + folder).c_str());
 }
 

@@ -58,6 +58,24 @@ TEST(ShipKeys, HeadingWrapsOnlyAboveAndTurnsFreelyBelow) {
     EXPECT_EQ(rotation_z, -18.0);
 }
 
+// A scene's own turn step: past 359 the heading comes round by a full turn
+// and the ship keeps turning the same way.
+TEST(ShipKeys, AnyTurnStepWrapsByAFullTurn) {
+    resetPose();
+    double savedStep = rotation_z_increment;
+    rotation_z_increment = 25.0;
+    rotation_z = 350.0;
+    keyboard_s(kKeyLeft, 0, 0);
+    EXPECT_EQ(rotation_z, 15.0);
+    rotation_z = 359.0;
+    keyboard_s(kKeyLeft, 0, 0);
+    EXPECT_EQ(rotation_z, 24.0);
+    keyboard_s(kKeyRight, 0, 0);
+    keyboard_s(kKeyRight, 0, 0);
+    EXPECT_EQ(rotation_z, -26.0);
+    rotation_z_increment = savedStep;
+}
+
 TEST(ShipKeys, UpMovesOneSquareAlongTheNoseAndDownComesBack) {
     resetPose();
     keyboard_s(kKeyUp, 0, 0);

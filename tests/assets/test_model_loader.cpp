@@ -162,7 +162,7 @@ TEST(ModelFailures, MissingTruncatedEmptyForeignAndPointOnlyFilesFailWithOneLine
     writeText(folder + "/noise.obj", std::string("\x01\x02\xff garbage \x7f", 14));
     const std::vector<std::pair<std::string, std::string>> cases = {
         {folder + "/missing.obj", "cannot open"},
-        {folder, "not a regular file"},
+        {folder, "is a folder"},
         {folder + "/half.glb", ""},
         {folder + "/cube.off", "not a model format read here"},
         {folder + "/half.fbx", ""},

@@ -226,15 +226,28 @@ TEST_F(MakeBoard, PortraitIsKeptWhenTheBoardFitsBothWays) {
     expectSquareSide(b, 15, kRasterDpi);
 }
 
+// W x H mm is W wide and H high, whichever way the board would fit; a board
+// that fits such a page only turned is refused.
 TEST_F(MakeBoard, PaperGivenInMillimetresIsUsedAsGiven) {
     ToolRun r = run("--board 9x6 --square 25 --paper 400x300mm -o " + (dir / "board.pdf").string());
     ASSERT_EQ(r.status, 0) << r.err;
     cv::Size2d points = pageSize("board.pdf");
-    EXPECT_NEAR(points.width, 300 * 72 / kMmPerInch, 0.01);  // portrait: the shorter side across
-    EXPECT_NEAR(points.height, 400 * 72 / kMmPerInch, 0.01);
+    EXPECT_NEAR(points.width, 400 * 72 / kMmPerInch, 0.01);
+    EXPECT_NEAR(points.height, 300 * 72 / kMmPerInch, 0.01);
     FoundBoard b = findBoard(rasterise("board.pdf", 50), {9, 6});
     ASSERT_TRUE(b.found);
     expectSquareSide(b, 25, 50);
+
+    r = run("--square 18 --paper 250x200mm -o " + (dir / "wide.pdf").string());  // fits either way
+    ASSERT_EQ(r.status, 0) << r.err;
+    points = pageSize("wide.pdf");
+    EXPECT_NEAR(points.width, 250 * 72 / kMmPerInch, 0.01);
+    EXPECT_NEAR(points.height, 200 * 72 / kMmPerInch, 0.01);
+
+    r = run("--board 9x6 --square 25 --paper 250x400mm -o " + (dir / "tall.pdf").string());  // 300 mm needed across
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("is too small"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "tall.pdf"));
 }
 
 // ---- The other formats ----------------------------------------------------

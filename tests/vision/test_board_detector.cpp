@@ -15,6 +15,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "board_detector.h"
+#include "percentile.h"
 #include "viewer_harness.h"
 
 namespace {
@@ -49,11 +50,6 @@ double largestDistance(const std::vector<cv::Point2f>& a, const std::vector<cv::
     double largest = 0;
     for (size_t k = 0; k < a.size() && k < b.size(); ++k) largest = std::max(largest, cv::norm(a[k] - b[k]));
     return largest;
-}
-
-double percentile(std::vector<double> values, double share) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[std::min(values.size() - 1, static_cast<size_t>(share * values.size()))];
 }
 
 std::vector<cv::Point2f> librarySearch(const cv::Mat& frame) {

@@ -312,6 +312,9 @@ TEST_F(CameraFile, AFileForAnotherSizeOfTheSameAspectRatioIsScaledAboutPixelCent
 TEST_F(CameraFile, MissingUnreadableAndIncompleteFilesAreRefusedWithOneLine) {
     expectRefused(dir + "/absent.yml", 640, 480, "cannot read");
     expectRefused(write("empty.yml", ""), 640, 480, "empty");
+    expectRefused(dir, 640, 480, "is a folder");
+    expectRefused("/dev/zero", 640, 480, "is not a regular file");
+    expectRefused(write("large.yml", "# " + std::string(5 << 20, 'x')), 640, 480, "larger than 4 MB");
     expectRefused(write("binary.yml", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)), 640, 480, "not a YAML");
     expectRefused(write("broken.yml", "camera_matrix: [1, 2\nimage_width: {\n"), 640, 480, "not a YAML");
     expectRefused(write("list.yaml", "- 1\n- 2\n"), 640, 480, "not a YAML map");
