@@ -7,6 +7,7 @@
 
 #include "message_box.h"
 #include "model.h"
+#include "model_contained.h"
 #include "model_drawing.h"
 #include "model_gl.h"
 #include "state.h"
@@ -152,12 +153,12 @@ bool setUpShip(const SceneModel& m) {
     // through the model loader, which has read it already for its size.
     frame.meshIs3DS = isModel3DS(m.file) && !m.texture.empty();
     if (frame.meshIs3DS || (model.path == m.file && m.texture.empty())) return true;
-    return loadModel(m.file, m.texture, &model);
+    return loadModelContained(m.file, m.texture, &model);
 }
 
 bool setUpStandingModel(const std::string& file, double sizeSquares, const ScenePoint& boardCentre,
                         SceneModel* m) {
-    if (!loadModel(file, "", &model)) return false;
+    if (!loadModelContained(file, "", &model)) return false;
     double largest = 0;
     for (int i = 0; i < 3; ++i) largest = std::fmax(largest, model.boundsMax[i] - model.boundsMin[i]);
     double scale = largest > 0 ? sizeSquares / largest : 1.0;

@@ -27,8 +27,9 @@
 // `model: FILE: problem`, and leaves the record as it was. Nothing throws.
 // Assimp's failed internal checks and its PLY reader's endless loop on a cut
 // file are turned into failures; otherwise Assimp is not hardened against
-// hostile files (a bad count can make it allocate gigabytes): treat model
-// files as trusted as the viewer's own. Call it from one thread at a time:
+// hostile files (a bad count can make it allocate gigabytes, deep nesting
+// overflows its stack): read files from strangers with loadModelContained
+// (model_contained.h), as the viewer does. Call it from one thread at a time:
 // it silences OpenCV's log, a process-wide setting, while decoding pictures.
 //
 // Usage:

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets of the asset decoders with clang (libFuzzer, ASan,
-# UBSan) into build-fuzz and runs each for SECONDS (default 20) on its seed
-# corpus: the hand-made seeds here and real .3ds and .bmp files from Debian's
-# assimp-testmodels. Any crash, leak or failed check fails the run; the
+# Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) into build-fuzz
+# and runs each for SECONDS (default 20) on its seed corpus: the 3DS and BMP
+# decoders, models read through the model reader program (the viewer's
+# contained path), scene files and camera files. Seeds: the hand-made ones
+# here, the project's own scenes, and real models from Debian's
+# assimp-testmodels. An input that makes a target run out of memory (more
+# than 2 GB) or time (30 s) fails the run like a crash. Any crash, leak or failed check fails the run; the
 # reproducer is left in build-fuzz/artifacts/. New inputs that the fuzzer finds
 # accumulate in build-fuzz/corpus/ and seed the next run.
 #
@@ -24,11 +27,11 @@ run_target() {
     shift 2
     local corpus=$build/corpus/$kind log=$build/$name.log
     mkdir -p "$corpus" "$build/artifacts"
-    local seeds=("$root/tests/fuzz/seeds/$kind")
-    for dir in "$@"; do [[ -d $dir ]] && seeds+=("$dir"); done
+    local seeds=()
+    for dir in "$root/tests/fuzz/seeds/$kind" "$@"; do [[ -d $dir ]] && seeds+=("$dir"); done
     local dict=()
     [[ -f $root/tests/fuzz/$kind.dict ]] && dict=(-dict="$root/tests/fuzz/$kind.dict")
-    if ! "$build/$name" -max_total_time="$seconds" -close_fd_mask=3 -print_final_stats=1 \
+    if ! "$build/$name" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 -close_fd_mask=3 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/$name-" "${dict[@]}" "$corpus" "${seeds[@]}" >"$log" 2>&1; then
         tail -n 60 "$log" >&2
         echo "fuzz: $name failed; reproducer in $build/artifacts/" >&2
@@ -47,5 +50,20 @@ if [[ -d $real_models ]]; then
     find "$real_models" -iname '*.3ds' -size -64k -exec cp -f {} "$real_3ds/" \;
     find "$real_models" -iname '*.bmp' -size -64k -exec cp -f {} "$real_bitmap/" \;
 fi
+# A model seed's first byte names its format, as fuzz_model reads it.
+real_model=$build/real-seeds/model
+mkdir -p "$real_model"
+if [[ -d $real_models ]]; then
+    index=0
+    for ext in glb gltf obj ply dae fbx stl 3ds; do
+        while IFS= read -r file; do
+            { printf "\\$(printf '%03o' "$index")"; cat "$file"; } >"$real_model/$ext-$(basename "$file")"
+        done < <(find "$real_models" -iname "*.$ext" -size -16k | sort | head -n 6)
+        index=$((index + 1))
+    done
+fi
 run_target fuzz_3ds 3ds "$real_3ds"
 run_target fuzz_bitmap bitmap "$real_bitmap"
+run_target fuzz_model model "$real_model"
+run_target fuzz_scene scene "$root/scenes"
+run_target fuzz_camera_file camera
