@@ -16,6 +16,7 @@
 #include <X11/Xlib.h>
 
 #include "frame.h"
+#include "keys.h"
 #include "lens_switch.h"
 #include "options.h"
 #include "playback.h"
@@ -34,7 +35,6 @@ constexpr auto kNoFrameWait = std::chrono::milliseconds(10);
 // A frame that is not due yet is waited for in slices at most this long, so
 // that keys and exposures are answered meanwhile.
 constexpr double kLongestWaitMs = 5.0;
-constexpr unsigned char kEscapeKey = 27;
 
 Playback playback;
 bool framePending = false;  // acquired, waiting for its time to be shown
@@ -106,8 +106,12 @@ void myIdleFunc() {
 // The ship's keys change the picture even when no new frame comes (the
 // video ended or is paused); Space pauses a file, Escape and Q end the viewer.
 void onKey(unsigned char key, int x, int y) {
-    if (key == kEscapeKey || key == 'q' || key == 'Q') return glutLeaveMainLoop();
-    if (key == ' ' && playback.paced) return togglePause(&playback);
+    KeyAction action;
+    if (findKey(false, key, &action) && action == KeyAction::kQuit) return glutLeaveMainLoop();
+    if (findKey(false, key, &action) && action == KeyAction::kPause) {
+        if (playback.paced) togglePause(&playback);
+        return;
+    }
     keyboard(key, x, y);
     glutPostRedisplay();
 }

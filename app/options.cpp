@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "keys.h"
 #include "ship.h"
 
 namespace {
@@ -24,21 +25,11 @@ bool parseCount(const std::string& text, long* value) {
 }
 
 bool parseKeyName(const std::string& name, KeyAtFrame* key) {
-    struct Named {
-        const char* name;
-        bool special;
-        int code;
-    };
-    static const Named kKeys[] = {{"A", false, 'a'},        {"S", false, 's'},         {"O", false, 'o'},
-                                  {"P", false, 'p'},        {"Left", true, kKeyLeft},  {"Right", true, kKeyRight},
-                                  {"Up", true, kKeyUp},     {"Down", true, kKeyDown}};
-    for (const Named& k : kKeys)
-        if (strcasecmp(name.c_str(), k.name) == 0) {
-            key->special = k.special;
-            key->code = k.code;
-            return true;
-        }
-    return false;
+    const KeyBinding* k = keyNamed(name);
+    if (k == nullptr) return false;
+    key->special = k->special;
+    key->code = k->code;
+    return true;
 }
 
 // "N:KEY,N:KEY,..." in any order; presses keep their order within a frame.
@@ -51,8 +42,8 @@ void parseKeys(const std::string& list, std::vector<KeyAtFrame>* keys) {
         KeyAtFrame key{};
         if (colon == std::string::npos || !parseCount(item.substr(0, colon), &key.frame) ||
             !parseKeyName(item.substr(colon + 1), &key))
-            throw CLI::ValidationError("--keys", "bad key press '" + item +
-                                                     "' (expected FRAME:KEY, KEY one of A S O P Left Right Up Down)");
+            throw CLI::ValidationError("--keys", "bad key press '" + item + "' (expected FRAME:KEY, KEY one of " +
+                                                     replayableKeyNames() + ")");
         keys->push_back(key);
         if (comma == std::string::npos) break;
         start = comma + 1;
@@ -138,7 +129,7 @@ void addRecordingOptions(CLI::App* app, RenderOutputs* r) {
            [r](const std::vector<std::string>& values) {
                for (const std::string& v : values) parseKeys(v, &r->keys);
            },
-           "key presses before frame N; KEY is A, S, O, P, Left, Right, Up or Down")
+           "key presses before frame N; KEY is one of " + replayableKeyNames() + " (see Keys below)")
         ->type_name("\"N:KEY,...\"")
         ->take_all();
     app->add_option_function<std::string>(
@@ -154,9 +145,7 @@ void addRecordingOptions(CLI::App* app, RenderOutputs* r) {
 CLI::App* newViewerApp(ViewerProgram program) {
     if (program == kViewerProgram)
         return new CLI::App(
-            "Shows a video with a spaceship drawn on the chessboard it finds.\n"
-            "Keys: A/S lower/raise the ship, O/P put it at the board's origin,\n"
-            "Left/Right turn it, Up/Down move it forward/back.",
+            "Shows a video with a spaceship drawn on the chessboard it finds.",
             "arviewer");
     return new CLI::App(
         "Runs the viewer's frame loop without a window: finds the board, calibrates\n"
@@ -169,6 +158,7 @@ CLI::App* newViewerApp(ViewerProgram program) {
 CommandLineOutcome parseViewerOptions(ViewerProgram program, int argc, char** argv, ViewerOptions* options) {
     std::unique_ptr<CLI::App> app(newViewerApp(program));
     setUpCommandLine(app.get());
+    app->footer(keysHelp());
     CLI::Option* source =
         app->add_option("SOURCE", options->sources,
                         program == kViewerProgram

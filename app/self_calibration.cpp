@@ -151,6 +151,7 @@ SelfCalibrationStatus selfCalibrationStatus() {
 }
 
 void stopSelfCalibration() {
+    self.running = false;  // later offers and takes do nothing
     if (!self.thread) return;
     {
         std::lock_guard<std::mutex> lock(self.worker->mutex);

@@ -59,7 +59,8 @@ bool takeTrustedLens(CameraModel* model, LensSwitchReport* report);
 
 SelfCalibrationStatus selfCalibrationStatus();
 
-// Ends the worker, if any; a calibration under way is waited for.
+// Ends the search and its worker, if any; a calibration under way is waited
+// for. Later offers and takes do nothing until the next start.
 void stopSelfCalibration();
 
 #endif

@@ -193,35 +193,32 @@ void drawShip() {
     else drawPlacedModel(buffers, placement(), pose());
 }
 
-void keyboard(unsigned char key, int, int) {
-    switch (key) {
-        case 'A':
-        case 'a':
+void steerShip(KeyAction action) {
+    switch (action) {
+        case KeyAction::kSink:
             moveAlong(frame.down, translacao_z_increment);
             clampHeight();
             break;
-        case 'S':
-        case 's':
+        case KeyAction::kRise:
             moveAlong(frame.down, -translacao_z_increment);
             clampHeight();
             break;
-        case 'O':
-        case 'o':
-        case 'P':
-        case 'p':
-            translacao_x = translacao_y = translacao_z = 0.0;
-            break;
-        default:
-            break;
+        case KeyAction::kToOrigin: translacao_x = translacao_y = translacao_z = 0.0; break;
+        case KeyAction::kTurnLeft: turn(rotation_z_increment); break;
+        case KeyAction::kTurnRight: turn(-rotation_z_increment); break;
+        case KeyAction::kForward: advance(+1); break;
+        case KeyAction::kBack: advance(-1); break;
+        case KeyAction::kPause:
+        case KeyAction::kQuit: break;
     }
 }
 
+void keyboard(unsigned char key, int, int) {
+    KeyAction action;
+    if (findKey(false, key, &action)) steerShip(action);
+}
+
 void keyboard_s(int key, int, int) {
-    switch (key) {
-        case kKeyLeft: turn(rotation_z_increment); break;
-        case kKeyRight: turn(-rotation_z_increment); break;
-        case kKeyUp: advance(+1); break;
-        case kKeyDown: advance(-1); break;
-        default: break;
-    }
+    KeyAction action;
+    if (findKey(true, key, &action)) steerShip(action);
 }

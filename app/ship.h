@@ -30,10 +30,9 @@
 
 #include <string>
 
+#include "keys.h"
 #include "scene.h"
 
-// Special-key codes, those of GLUT.
-constexpr int kKeyLeft = 100, kKeyUp = 101, kKeyRight = 102, kKeyDown = 103;
 
 // The model's start pose, steps and axes from the scene. A model in another
 // format than 3DS is read here (before any window opens); false, with the
@@ -58,9 +57,11 @@ bool initNave();
 // Display stage: lighting off, texture on, the model's triangles, texture off.
 void drawShip();
 
-// Character keys: A/a, S/s, O/o, P/p.
+// Character keys: the ship's keys of the key table (keys.h), either case.
 void keyboard(unsigned char key, int x, int y);
 // Special keys: kKeyLeft, kKeyUp, kKeyRight, kKeyDown.
 void keyboard_s(int key, int x, int y);
+// A key table's action on the ship; the window's actions do nothing here.
+void steerShip(KeyAction action);
 
 #endif

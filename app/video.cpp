@@ -7,6 +7,7 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "command_line.h"
 #include "frame_reader.h"
 
 namespace {
@@ -22,7 +23,6 @@ cv::Mat resized;
 // A frame read at start-up to learn the size; handed to the first idle call.
 bool firstFramePending = false;
 
-bool isCameraIndex(const std::string& arg) { return arg.size() == 1 && arg[0] >= '0' && arg[0] <= '9'; }
 
 // The FFMPEG backend reads every common file; the others (image sequences
 // and the like) are the fallback. The capture backends log their own

@@ -49,6 +49,8 @@ CLI::Option* requireNonNegative(CLI::Option* option) {
     return option->check(numberAbove(0.0, true, "a number of 0 or more"));
 }
 
+bool isCameraIndex(const std::string& text) { return text.size() == 1 && text[0] >= '0' && text[0] <= '9'; }
+
 const char* projectVersion() { return ARVIEWER_VERSION; }
 
 void setUpCommandLine(CLI::App* app) {

@@ -61,6 +61,11 @@ constexpr BoardSize kDefaultBoard = {8, 6};
 constexpr int kMinBoardSide = 3;  // inner corners per row and per column
 constexpr int kMaxBoardCorners = TSAI_MAX_POINTS;
 
+// What names a camera, for every program that opens a video: a single digit
+// 0-9 (camera N, /dev/videoN on Linux). Anything else is a file, an image
+// sequence or a stream, so a file called "7" is given as ./7.
+bool isCameraIndex(const std::string& text);
+
 // "WxH" into a board size; false with a reason when it is not a usable board.
 bool parseBoardSize(const std::string& text, BoardSize* board, std::string* error);
 

@@ -1,7 +1,7 @@
 // arcalibrate.cpp - calibrates a camera's lens from views of the chessboard
 // and writes the camera file the viewer reads with --camera.
 //
-// SOURCE is a camera (one or two digits), a video file, a picture, several
+// SOURCE is a camera (one digit, as for the viewer), a video file, a picture, several
 // pictures, or a numbered sequence (img%02d.png, read as OpenCV's
 // VideoCapture reads one: it stops at the first missing number). In every
 // picture the board is searched (adaptive threshold, normalised picture; in
@@ -82,11 +82,6 @@ struct Source {
 int fail(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
     return kRunError;
-}
-
-bool isCameraIndex(const std::string& text) {
-    auto digit = [](unsigned char c) { return std::isdigit(c) != 0; };
-    return !text.empty() && text.size() <= 2 && std::all_of(text.begin(), text.end(), digit);
 }
 
 // Files are checked before OpenCV sees them: its readers print warnings of
@@ -383,7 +378,7 @@ int main(int argc, char** argv) {
     setUpCommandLine(&app);
     Options options;
     app.add_option("SOURCE", options.sources,
-                   "a camera (digit), a video file, pictures, or a numbered sequence (img%02d.png)")
+                   "a camera (one digit, 0-9), a video file, pictures, or a numbered sequence (img%02d.png)")
         ->required();
     app.add_option("-o,--output", options.output, "the camera file to write (.yml, .yaml, .xml or .json)")
         ->required()

@@ -4,6 +4,9 @@
 
 #include <GL/gl.h>
 
+#include <cctype>
+
+#include "keys.h"
 #include "offscreen_gl.h"
 #include "ship.h"
 #include "state.h"
@@ -144,4 +147,33 @@ TEST(ShipDrawing, TrianglesNamingMissingVerticesAreSkipped) {
     for (int i = 0; i < 64 * 64; ++i) lit += pixels[4 * i] != 0;
     EXPECT_GT(lit, 0);
     destroyOffscreenGL(&gl);
+}
+
+TEST(KeyTable, OneTableServesTheWindowArrenderAndTheHelp) {
+    // Every action has a line in the help, and every replayable key a name
+    // that --keys takes back to the same key, in either case.
+    const std::string help = keysHelp();
+    for (std::size_t i = 0; i < kKeyCount; ++i) {
+        const KeyBinding& k = kKeyTable[i];
+        SCOPED_TRACE(k.name);
+        EXPECT_NE(help.find(k.name), std::string::npos);
+        KeyAction action;
+        ASSERT_TRUE(findKey(k.special, k.code, &action));
+        EXPECT_EQ(action, k.action);
+        if (!k.special) {
+            ASSERT_TRUE(findKey(false, std::toupper(k.code), &action));
+            EXPECT_EQ(action, k.action);
+        }
+        std::string lower = k.name;
+        for (char& c : lower) c = char(std::tolower(c));
+        const KeyBinding* named = keyNamed(lower);
+        EXPECT_EQ(named != nullptr, k.replayable);
+        if (named) {
+            EXPECT_EQ(named->code, k.code);
+        }
+    }
+    EXPECT_EQ(replayableKeyNames(), "A S O P Left Right Up Down");
+    KeyAction action;
+    EXPECT_FALSE(findKey(false, 'x', &action));
+    EXPECT_FALSE(findKey(true, 'a', &action));  // a special code is not a character
 }

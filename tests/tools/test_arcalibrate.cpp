@@ -264,6 +264,10 @@ TEST_F(Arcalibrate, FailsCleanlyOnUnreadableSourcesAndUnwritableOutputs) {
     Outcome r = run(path("missing.avi") + " -o " + path("camera.yml"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "arcalibrate: " + path("missing.avi") + ": No such file or directory\n");
+    // One digit names a camera, as for the viewer; two digits are a file's name.
+    r = run("12 -o " + path("camera.yml"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "arcalibrate: 12: No such file or directory\n");
 
     std::ofstream(path("notes.txt")) << "not a picture\n";
     r = run(path("notes.txt") + " -o " + path("camera.yml"));
