@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "frame.h"
+#include "frame_reader.h"
 #include "lens_switch.h"
 #include "offscreen_gl.h"
 #include "options.h"
@@ -125,7 +126,10 @@ void printProgress(long done, long total, double seconds, bool last) {
 }
 
 // The viewer's loop: idle stages, display stages, then what is recorded.
-bool renderFrames(const RenderOutputs& options, long total, Recording* recording, std::string* error) {
+// A live source's frames the loop had no time for are dropped and counted;
+// one that ends before --frames ends the run as a file would, with a line.
+bool renderFrames(const RenderOutputs& options, long total, bool live, Recording* recording, std::string* error) {
+    if (live) total = options.frameLimit;  // a live source's count means nothing
     if (options.frameLimit >= 0 && (total <= 0 || options.frameLimit < total)) total = options.frameLimit;
     Timings timings;
     long frame = 0, found = 0;
@@ -151,6 +155,12 @@ bool renderFrames(const RenderOutputs& options, long total, Recording* recording
     if (frame > 0) finishLatestFrame(recording, &timings, millisecondsSince(previousStart));
     if (total > 0) printProgress(frame, total, millisecondsSince(start) / 1000, true);
     printSummary(timings, frame, found, millisecondsSince(start) / 1000);
+    if (live) {
+        std::fprintf(stderr, "arrender: %ld frames of the source dropped (the loop had no time for them)\n",
+                     framesDropped());
+        if (options.frameLimit < 0 || frame < options.frameLimit)
+            std::fprintf(stderr, "arrender: the source ended early, after %ld frames\n", frame);
+    }
     return recordLastFrame(recording, frame, error);
 }
 
@@ -189,7 +199,7 @@ int main(int argc, char** argv) {
         destroyOffscreenGL(&offscreen);
         return fail(kRunError, error);
     }
-    bool rendered = renderFrames(options.render, video.frameCount, &recording, &error);
+    bool rendered = renderFrames(options.render, video.frameCount, isLiveSource(video.kind), &recording, &error);
     shutDown();
     if (rendered && !saveCameraInUse(&error)) rendered = false;
     bool closed = closeRecording(&recording, rendered, &error);

@@ -25,6 +25,9 @@ struct HandOff {
     bool hasReady = false;
     bool ended = false;  // the capture delivered no more frames
     bool stopping = false;
+    // The newest-frame mode's buffers: the one the loop holds, the ready one.
+    int heldBuffer = -1, readyBuffer = -1;
+    long dropped = 0;
 };
 
 // The reader thread's own state.
@@ -41,6 +44,7 @@ struct Decoder {
 HandOff* handOff = nullptr;
 Decoder* decoder = nullptr;
 std::thread* reader = nullptr;
+long droppedByLastReader = 0;
 
 // The capture's timestamp when it has a usable one, else index over rate.
 double timestampOf(Decoder* d) {
@@ -51,10 +55,8 @@ double timestampOf(Decoder* d) {
     return ms;
 }
 
-// Decodes the next frame into its own buffer; false at the end.
-bool decodeFrameOrEnd(Decoder* d, cv::Mat* frame, double* timestampMs) {
-    int b = d->next;
-    d->next = (d->next + 1) % kBuffers;
+// Decodes the next frame into buffer b; false at the end.
+bool decodeFrameOrEnd(Decoder* d, int b, cv::Mat* frame, double* timestampMs) {
     if (!d->pending.empty()) {
         d->pending.copyTo(d->raw[b]);
         d->pending.release();
@@ -74,9 +76,9 @@ bool decodeFrameOrEnd(Decoder* d, cv::Mat* frame, double* timestampMs) {
 // A capture or a frame that makes OpenCV throw ends the video there, with
 // one line: the exception must not leave the thread (it would end the
 // process).
-bool decodeFrame(Decoder* d, cv::Mat* frame, double* timestampMs) {
+bool decodeFrame(Decoder* d, int b, cv::Mat* frame, double* timestampMs) {
     try {
-        return decodeFrameOrEnd(d, frame, timestampMs);
+        return decodeFrameOrEnd(d, b, frame, timestampMs);
     } catch (const cv::Exception& e) {
         std::fprintf(stderr, "video: frame %ld cannot be decoded (%s); the video ends there\n", d->index,
                      e.err.c_str());
@@ -86,11 +88,15 @@ bool decodeFrame(Decoder* d, cv::Mat* frame, double* timestampMs) {
     return false;
 }
 
-void readFrames(HandOff* h, Decoder* d) {
+// Every frame: the buffers in turn, each frame waiting until the loop has
+// taken the one before.
+void readEveryFrame(HandOff* h, Decoder* d) {
     for (;;) {
         cv::Mat frame;
         double timestampMs = 0;
-        bool decoded = decodeFrame(d, &frame, &timestampMs);
+        const int b = d->next;
+        d->next = (d->next + 1) % kBuffers;
+        bool decoded = decodeFrame(d, b, &frame, &timestampMs);
         std::unique_lock<std::mutex> lock(h->mutex);
         h->changed.wait(lock, [h] { return !h->hasReady || h->stopping; });
         if (h->stopping) return;
@@ -106,9 +112,40 @@ void readFrames(HandOff* h, Decoder* d) {
     }
 }
 
+// The newest frame: never waits for the loop; a frame not yet taken when the
+// next is decoded is dropped. Decoding goes into a buffer that neither the
+// loop holds nor is ready.
+void readNewestFrame(HandOff* h, Decoder* d) {
+    for (;;) {
+        int b = 0;
+        {
+            std::lock_guard<std::mutex> lock(h->mutex);
+            if (h->stopping) return;
+            while (b == h->heldBuffer || b == h->readyBuffer) ++b;
+        }
+        cv::Mat frame;
+        double timestampMs = 0;
+        bool decoded = decodeFrame(d, b, &frame, &timestampMs);
+        std::lock_guard<std::mutex> lock(h->mutex);
+        if (h->stopping) return;
+        if (!decoded) {
+            h->ended = true;
+            h->changed.notify_all();
+            return;
+        }
+        if (h->hasReady) ++h->dropped;
+        h->ready = frame;
+        h->readyTimestampMs = timestampMs;
+        h->readyBuffer = b;
+        h->hasReady = true;
+        h->changed.notify_all();
+    }
+}
+
 }  // namespace
 
-bool startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, int width, int height) {
+bool startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, int width, int height,
+                      FrameReaderMode mode) {
     if (reader || !capture) return false;
     handOff = new HandOff();
     decoder = new Decoder();
@@ -118,7 +155,9 @@ bool startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, in
     decoder->height = height;
     double fps = capture->get(cv::CAP_PROP_FPS);
     if (std::isfinite(fps) && fps > 0) decoder->fps = fps;
-    reader = new std::thread(readFrames, handOff, decoder);
+    droppedByLastReader = 0;
+    reader = new std::thread(mode == FrameReaderMode::kNewestFrame ? readNewestFrame : readEveryFrame, handOff,
+                             decoder);
     return true;
 }
 
@@ -130,6 +169,8 @@ bool readNextFrame(cv::Mat* frame, double* timestampMs) {
     *frame = handOff->ready;
     *timestampMs = handOff->readyTimestampMs;
     handOff->ready.release();
+    handOff->heldBuffer = handOff->readyBuffer;
+    handOff->readyBuffer = -1;
     handOff->hasReady = false;
     handOff->changed.notify_all();
     return true;
@@ -143,6 +184,7 @@ cv::VideoCapture* stopFrameReader() {
     }
     handOff->changed.notify_all();
     reader->join();
+    droppedByLastReader = handOff->dropped;
     cv::VideoCapture* capture = decoder->capture;
     delete reader;
     delete decoder;
@@ -151,4 +193,10 @@ cv::VideoCapture* stopFrameReader() {
     decoder = nullptr;
     handOff = nullptr;
     return capture;
+}
+
+long framesDropped() {
+    if (!handOff) return droppedByLastReader;
+    std::lock_guard<std::mutex> lock(handOff->mutex);
+    return handOff->dropped;
 }

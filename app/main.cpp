@@ -38,6 +38,8 @@ constexpr double kLongestWaitMs = 5.0;
 
 Playback playback;
 bool framePending = false;  // acquired, waiting for its time to be shown
+bool liveSource = false;    // a camera or a stream
+bool sourceLost = false;    // said once
 
 static_assert(kKeyLeft == GLUT_KEY_LEFT && kKeyUp == GLUT_KEY_UP && kKeyRight == GLUT_KEY_RIGHT &&
                   kKeyDown == GLUT_KEY_DOWN,
@@ -86,11 +88,22 @@ void myReshapeFunction(int width, int height) {
     glutReshapeWindow(movie.width, movie.height);
 }
 
+// A camera or a stream that stops delivering: the window keeps its last
+// picture and answers keys; one line says so.
+void reportSourceLost() {
+    if (!liveSource || sourceLost) return;
+    sourceLost = true;
+    std::fprintf(stderr, "arviewer: source lost; waiting\n");
+}
+
 // Acquire the next frame, wait until it is due, then analyse and show it.
 void myIdleFunc() {
     if (playback.paused) return std::this_thread::sleep_for(kNoFrameWait);
     if (!framePending) {
-        if (!acquireNextFrame(nullptr)) return std::this_thread::sleep_for(kNoFrameWait);
+        if (!acquireNextFrame(nullptr)) {
+            reportSourceLost();
+            return std::this_thread::sleep_for(kNoFrameWait);
+        }
         framePending = true;
     }
     double waitMs = millisecondsUntilDue(&playback, movie.timestampMs);
@@ -133,6 +146,7 @@ int main(int argc, char** argv) {
     StartUpOutcome started = startUp(options, host, &video);
     if (!started.run) return started.status;
     playback = newPlayback(video.kind == VideoSourceKind::kFile && !options.fast);
+    liveSource = isLiveSource(video.kind);
 
     glutDisplayFunc(myDisplayFunc);
     glutReshapeFunc(myReshapeFunction);

@@ -162,9 +162,11 @@ CommandLineOutcome parseViewerOptions(ViewerProgram program, int argc, char** ar
     CLI::Option* source =
         app->add_option("SOURCE", options->sources,
                         program == kViewerProgram
-                            ? "a single digit (camera index, default 0) or a video file"
-                            : "a video file, or a single digit for a camera");
+                            ? "a single digit (camera index, default 0), a video file, or a stream's URL\n"
+                              "(http://, https://, rtsp://, udp://, tcp://; a phone's MJPEG camera app)"
+                            : "a video file, a single digit for a camera, or a stream's URL");
     addFrameLoopOptions(app.get(), options);
+    addCaptureOptions(app.get(), &options->capture);
     if (program == kRenderProgram) {
         source->required()->expected(1);
         addRecordingOptions(app.get(), &options->render);

@@ -60,6 +60,7 @@ struct ViewerOptions {
     double smoothBeta = kPoseFilterBeta;             // --smooth-beta: Hz per squared noise level beyond it
     std::string sceneFile;       // --scene: the occluders and the model, instead of the built-in scene
     std::string modelFile;       // --model: the built-in scene without occluders, with this model
+    CaptureRequest capture;      // --capture-size, --capture-fps, --capture-format: a camera's mode
     RenderOutputs render;        // arrender only
 };
 

@@ -84,7 +84,11 @@ bool setUpScene(const ViewerOptions& options, std::string* error) {
 
 StartUpOutcome startUp(const ViewerOptions& options, const StartUpHost& host, VideoFacts* video) {
     VideoSource source = chooseVideoSource(options.sources);
-    if (!openVideoSource(source, &movie)) return sourceFailure(host, options);
+    const std::string captureOption = firstCaptureOption(options.capture);
+    if (!captureOption.empty() && source.kind != VideoSourceKind::kCamera && source.kind != VideoSourceKind::kNone)
+        return failWith(kUsageErrorStatus, host.program,
+                        captureOption + " applies to cameras only, not to " + source.path + " (see --help)");
+    if (!openVideoSource(source, options.capture, &movie)) return sourceFailure(host, options);
     initRecords(options.board);
     if (!readVideoSize(&movie)) return sourceFailure(host, options);
     std::string error;

@@ -1,6 +1,7 @@
 // video.cpp - acquisition, frame normalisation and conversion.
 #include "video.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,6 +10,7 @@
 
 #include "command_line.h"
 #include "frame_reader.h"
+#include "live_source.h"
 
 namespace {
 
@@ -23,17 +25,22 @@ cv::Mat resized;
 // A frame read at start-up to learn the size; handed to the first idle call.
 bool firstFramePending = false;
 
+// The source opened is a camera or a stream.
+bool liveSource = false;
+
 
 // The FFMPEG backend reads every common file; the others (image sequences
 // and the like) are the fallback. The capture backends log their own
 // complaints about sources they cannot open: the caller reports a failure
 // itself, in one line, so they are kept quiet meanwhile.
-cv::VideoCapture* openCapture(const VideoSource& source) {
+cv::VideoCapture* openCapture(const VideoSource& source, const CaptureRequest& request) {
     using namespace cv::utils::logging;
     LogLevel level = setLogLevel(LOG_LEVEL_SILENT);
     cv::VideoCapture* capture = new cv::VideoCapture();
     if (source.kind == VideoSourceKind::kCamera) {
-        capture->open(source.cameraIndex);
+        openCamera(source.cameraIndex, request, capture);
+    } else if (source.kind == VideoSourceKind::kStream) {
+        openStream(source.path, capture);
     } else if (!capture->open(source.path, cv::CAP_FFMPEG)) {
         capture->open(source.path, cv::CAP_ANY);
     }
@@ -79,18 +86,25 @@ VideoSource chooseVideoSource(const std::vector<std::string>& sources) {
     if (sources.empty()) return {VideoSourceKind::kCamera, 0, ""};
     if (sources.size() != 1) return {VideoSourceKind::kNone, 0, ""};
     if (isCameraIndex(sources[0])) return {VideoSourceKind::kCamera, sources[0][0] - '0', ""};
+    if (isStreamUrl(sources[0])) return {VideoSourceKind::kStream, 0, sources[0]};
     return {VideoSourceKind::kFile, 0, sources[0]};
 }
 
-bool openVideoSource(const VideoSource& source, Movie* m) {
+bool isLiveSource(VideoSourceKind kind) { return kind == VideoSourceKind::kCamera || kind == VideoSourceKind::kStream; }
+
+bool openVideoSource(const VideoSource& source, const CaptureRequest& request, Movie* m) {
     if (source.kind == VideoSourceKind::kNone) return false;
-    cv::VideoCapture* capture = openCapture(source);
+    cv::VideoCapture* capture = openCapture(source, request);
     if (!capture->isOpened()) {
         delete capture;
         return false;
     }
     m->capture = capture;
-    if (source.kind == VideoSourceKind::kCamera) capture->read(m->frame);
+    liveSource = isLiveSource(source.kind);
+    if (source.kind == VideoSourceKind::kCamera) {
+        capture->read(m->frame);
+        std::fprintf(stderr, "%s\n", cameraModeLine(source.cameraIndex, *capture).c_str());
+    }
     return true;
 }
 
@@ -115,7 +129,9 @@ bool allocatePixelBuffer(Movie* m) {
 }
 
 bool startAcquisition(Movie* m) {
-    if (!startFrameReader(m->capture, firstFramePending ? rawFrame : cv::Mat(), m->width, m->height)) return false;
+    const FrameReaderMode mode = liveSource ? FrameReaderMode::kNewestFrame : FrameReaderMode::kEveryFrame;
+    if (!startFrameReader(m->capture, firstFramePending ? rawFrame : cv::Mat(), m->width, m->height, mode))
+        return false;
     firstFramePending = false;
     m->capture = nullptr;  // the reader's until it stops
     return true;

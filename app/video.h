@@ -1,4 +1,5 @@
-// video.h - video acquisition: opens a camera (by index) or a video file,
+// video.h - video acquisition: opens a camera (by index, in the mode asked
+// for), a network stream (a URL, under timeouts) or a video file,
 // reads its frame size, brings every frame to 8-bit BGR at that size and
 // copies it into the drawable pixel buffer (render/video_surface.h draws it).
 //
@@ -16,23 +17,29 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "state.h"
 
-enum class VideoSourceKind { kCamera, kFile, kNone };
+enum class VideoSourceKind { kCamera, kFile, kNone, kStream };
 
 struct VideoSource {
     VideoSourceKind kind;
     int cameraIndex;   // for kCamera
-    std::string path;  // for kFile
+    std::string path;  // for kFile and kStream
 };
 
 // The command line's sources: none, camera 0; one decimal digit, that camera;
-// any other single argument, a file path; two or more, no source.
+// a URL (http://, https://, rtsp://, udp://, tcp://), a stream; any other
+// single argument, a file path; two or more, no source.
 VideoSource chooseVideoSource(const std::vector<std::string>& sources);
 
-// Opens the capture into movie->capture (a camera also delivers its first
-// frame at once). False when there is no source or it cannot be opened.
-bool openVideoSource(const VideoSource& source, Movie* movie);
+// A camera or a stream: frames keep coming whether or not the loop takes them.
+bool isLiveSource(VideoSourceKind kind);
+
+// Opens the capture into movie->capture (a camera in the mode asked for, one
+// line on standard error saying what it gives, and its first frame read at
+// once). False when there is no source or it cannot be opened.
+bool openVideoSource(const VideoSource& source, const CaptureRequest& request, Movie* movie);
 
 // Frame size from the capture, or from its first frame when the capture
 // reports none. False when neither gives a size.
@@ -44,7 +51,8 @@ bool allocatePixelBuffer(Movie* movie);
 
 // Starts decoding frames ahead of the loop, on a thread of its own; from here
 // until stopAcquisition the capture belongs to that thread (movie->capture is
-// null meanwhile). False when it runs already.
+// null meanwhile). A live source's reader keeps only the newest frame
+// (frame_reader.h). False when it runs already.
 bool startAcquisition(Movie* movie);
 void stopAcquisition(Movie* movie);
 

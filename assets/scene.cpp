@@ -228,6 +228,9 @@ bool readSceneFile(const std::string& path, Scene* scene, std::string* error) {
     } catch (const YAML::Exception& e) {
         *error = path + ": not YAML: line " + std::to_string(e.mark.line + 1) + ": " + e.msg;
         return false;
+    } catch (const std::exception& e) {
+        *error = path + ": not YAML (" + e.what() + ")";
+        return false;
     }
     Scene s;
     s.model = builtInScene().model;
@@ -237,6 +240,8 @@ bool readSceneFile(const std::string& path, Scene* scene, std::string* error) {
         ok = readScene(&reader, root, &s);
     } catch (const YAML::Exception& e) {
         reader.fail("the file", e.msg);
+    } catch (const std::exception& e) {
+        reader.fail("the file", e.what());
     }
     if (!ok) {
         *error = reader.problem;

@@ -1,9 +1,10 @@
 // command_line.cpp - CLI11 set-up, parsing and the board-size option.
 #include "command_line.h"
 
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <CLI/CLI.hpp>
 
@@ -50,6 +51,55 @@ CLI::Option* requireNonNegative(CLI::Option* option) {
 }
 
 bool isCameraIndex(const std::string& text) { return text.size() == 1 && text[0] >= '0' && text[0] <= '9'; }
+
+bool isStreamUrl(const std::string& text) {
+    for (const char* scheme : {"http://", "https://", "rtsp://", "udp://", "tcp://"})
+        if (text.compare(0, std::strlen(scheme), scheme) == 0) return true;
+    return false;
+}
+
+void addCaptureOptions(CLI::App* app, CaptureRequest* request) {
+    app->add_option_function<std::string>(
+           "--capture-size",
+           [request](const std::string& text) {
+               int w = 0, h = 0;
+               char x = 0, rest = 0;
+               if (std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 || (x != 'x' && x != 'X') ||
+                   w < 1 || h < 1 || w > 16384 || h > 16384)
+                   throw CLI::ValidationError("--capture-size", "expected WxH in pixels, such as 1280x720, got " + text);
+               request->width = w;
+               request->height = h;
+           },
+           "ask a camera for this frame size before its first frame")
+        ->type_name("WxH");
+    app->add_option_function<double>(
+           "--capture-fps",
+           [request](double fps) {
+               if (!(fps > 0 && fps <= 1000))
+                   throw CLI::ValidationError("--capture-fps", "expected frames per second over 0, got " +
+                                                                   std::to_string(fps));
+               request->fps = fps;
+           },
+           "ask a camera for this frame rate")
+        ->type_name("N");
+    app->add_option_function<std::string>(
+           "--capture-format",
+           [request](const std::string& text) {
+               if (text.size() != 4)
+                   throw CLI::ValidationError("--capture-format", "expected four characters such as MJPG or YUYV, got " +
+                                                                      text);
+               request->fourcc = text;
+           },
+           "ask a camera for this pixel format (MJPG, YUYV, ...)")
+        ->type_name("FOURCC");
+}
+
+std::string firstCaptureOption(const CaptureRequest& request) {
+    if (request.width > 0) return "--capture-size";
+    if (request.fps > 0) return "--capture-fps";
+    if (!request.fourcc.empty()) return "--capture-format";
+    return "";
+}
 
 const char* projectVersion() { return ARVIEWER_VERSION; }
 

@@ -66,6 +66,25 @@ constexpr int kMaxBoardCorners = TSAI_MAX_POINTS;
 // sequence or a stream, so a file called "7" is given as ./7.
 bool isCameraIndex(const std::string& text);
 
+// A network stream: a URL starting http://, https://, rtsp://, udp:// or
+// tcp://, opened through FFmpeg (a phone's camera app, an IP camera).
+bool isStreamUrl(const std::string& text);
+
+// A camera's mode, asked for before its first frame: --capture-size WxH,
+// --capture-fps N, --capture-format FOURCC (MJPG, YUYV, ...). Zero or empty:
+// the camera's own choice.
+struct CaptureRequest {
+    int width = 0, height = 0;
+    double fps = 0;
+    std::string fourcc;
+};
+
+// Adds the three options writing into request.
+void addCaptureOptions(CLI::App* app, CaptureRequest* request);
+
+// The first of the three options given ("--capture-size"), or empty for none.
+std::string firstCaptureOption(const CaptureRequest& request);
+
 // "WxH" into a board size; false with a reason when it is not a usable board.
 bool parseBoardSize(const std::string& text, BoardSize* board, std::string* error);
 

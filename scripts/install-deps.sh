@@ -9,6 +9,8 @@ packages=(
   g++ cmake make pkg-config libgtest-dev libbenchmark-dev
   # video and chessboard detection
   libopencv-dev
+  # live streams in the tests: a local server on the loopback address
+  ffmpeg
   # asset loaders and their tests: OpenGL, GLU, GLUT, Xvfb, real 3DS files, a
   # peer 3DS reader as test oracle, clang with libFuzzer for the fuzz targets
   libgl1-mesa-dev libglu1-mesa-dev freeglut3-dev xvfb xauth assimp-testmodels lib3ds-dev

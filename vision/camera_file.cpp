@@ -117,6 +117,11 @@ bool readStorage(const std::string& text, Fields* fields, std::string* problem) 
     } catch (const cv::Exception& e) {
         *problem = std::string("not a readable OpenCV storage file (") + e.err + ")";
         return false;
+    } catch (const std::exception& e) {
+        // OpenCV's parsers also let the standard library's own escape
+        // (a length_error on a damaged file, bad_alloc).
+        *problem = std::string("not a readable OpenCV storage file (") + e.what() + ")";
+        return false;
     }
 }
 
@@ -160,6 +165,9 @@ bool readYaml(const std::string& text, Fields* fields, std::string* problem) {
         return true;
     } catch (const YAML::Exception& e) {
         *problem = "not a YAML file (" + e.msg + ")";
+        return false;
+    } catch (const std::exception& e) {
+        *problem = std::string("not a YAML file (") + e.what() + ")";
         return false;
     }
 }
@@ -430,6 +438,9 @@ bool writeStorage(const std::string& path, const CameraModel& m, std::string* pr
         return true;
     } catch (const cv::Exception& e) {
         *problem = std::string("cannot write: ") + e.err;
+        return false;
+    } catch (const std::exception& e) {
+        *problem = std::string("cannot write: ") + e.what();
         return false;
     }
 }

@@ -4,6 +4,9 @@
 // at a time; a capture that throws ends the video instead of the process.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -30,7 +33,52 @@ public:
     int reads = 0;
 };
 
+// A live source: frames numbered in their first pixel, one every
+// millisecond, ended after `count`.
+class LiveCapture : public cv::VideoCapture {
+public:
+    explicit LiveCapture(int count) : count(count) {}
+    bool read(cv::OutputArray image) override {
+        if (sent == count) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        cv::Mat frame(48, 64, CV_8UC3, cv::Scalar(0, 0, 0));
+        frame.at<cv::Vec3b>(0, 0) = cv::Vec3b(sent % 256, sent / 256, 0);
+        frame.copyTo(image);
+        ++sent;
+        return true;
+    }
+    double get(int) const override { return 0; }
+    int count, sent = 0;
+};
+
+int numberOf(const cv::Mat& frame) {
+    const cv::Vec3b p = frame.at<cv::Vec3b>(0, 0);
+    return p[0] + 256 * p[1];
+}
+
 }  // namespace
+
+TEST(FrameReader, ALiveSourceGivesTheNewestFrameAndCountsTheRestWithoutTouchingTheOneHeld) {
+    LiveCapture capture(400);
+    ASSERT_TRUE(startFrameReader(&capture, cv::Mat(), 64, 48, FrameReaderMode::kNewestFrame));
+    cv::Mat frame;
+    double timestampMs = 0;
+    int taken = 0, previous = -1;
+    while (readNextFrame(&frame, &timestampMs)) {
+        const int number = numberOf(frame);
+        EXPECT_GT(number, previous);  // in order, never one twice
+        previous = number;
+        ++taken;
+        // A loop slower than the source; the frame it holds stays as it was.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(numberOf(frame), number);
+    }
+    EXPECT_EQ(previous, 399);  // the last frame is never dropped
+    EXPECT_GT(framesDropped(), 0);
+    EXPECT_EQ(taken + framesDropped(), 400);
+    EXPECT_EQ(stopFrameReader(), &capture);
+    EXPECT_EQ(taken + framesDropped(), 400);  // still counted after the stop
+}
 
 TEST(FrameReader, GivesEveryFrameOfTheCaptureInOrderThenStops) {
     std::vector<cv::Mat> direct;

@@ -54,7 +54,7 @@ TEST(BoardTracking, QuickPreCheckLosesNoBoardOfTheSampleVideo) {
 }
 
 TEST(BoardTracking, FocalFromFirstSightingThenPoseFollowsTheBoard) {
-    ASSERT_TRUE(openVideoSource(chooseVideoSource({kSampleVideo}), &movie));
+    ASSERT_TRUE(openVideoSource(chooseVideoSource({kSampleVideo}), CaptureRequest(), &movie));
     ASSERT_TRUE(readVideoSize(&movie));
     initRecords();
     startAcquisition(&movie);

@@ -40,6 +40,13 @@ TEST(ViewerCommandLine, SourceChoiceFollowsArgumentShape) {
     EXPECT_EQ(chooseVideoSource({"x"}).kind, VideoSourceKind::kFile);
     EXPECT_EQ(chooseVideoSource({"x"}).path, "x");
     EXPECT_EQ(chooseVideoSource({"7", "x"}).kind, VideoSourceKind::kNone);
+    for (const char* url : {"http://10.0.0.2:8080/video", "https://cam/x.mjpg", "rtsp://cam/live", "udp://0.0.0.0:5000",
+                            "tcp://127.0.0.1:9000"}) {
+        EXPECT_EQ(chooseVideoSource({url}).kind, VideoSourceKind::kStream) << url;
+        EXPECT_EQ(chooseVideoSource({url}).path, url);
+    }
+    EXPECT_EQ(chooseVideoSource({"http_clip.avi"}).kind, VideoSourceKind::kFile);
+    EXPECT_EQ(chooseVideoSource({"ftp://host/clip.avi"}).kind, VideoSourceKind::kFile);
 }
 
 TEST_F(ViewerWindow, BadSourcesFailWithErrorLineAndNoWindow) {

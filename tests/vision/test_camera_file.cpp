@@ -321,6 +321,9 @@ TEST_F(CameraFile, MissingUnreadableAndIncompleteFilesAreRefusedWithOneLine) {
     expectRefused(write("broken_opencv.yml", "%YAML:1.0\ncamera_matrix: !!opencv-matrix\n  rows: [\n"), 640, 480,
                   "not a readable OpenCV storage file");
     expectRefused(write("not_xml.xml", "<opencv_storage><a>1</b>"), 640, 480, "OpenCV storage");
+    // Found by fuzzing: OpenCV's parser lets a std::length_error escape on it.
+    expectRefused(std::string(TEST_DATA_DIR) + "/hostile/camera_length_error.yml", 640, 480,
+                  "not a readable OpenCV storage file");
     // Nested deeply enough to overflow a parser's stack.
     const int deep = 100000;
     expectRefused(write("deep.yml", "%YAML:1.0\na: " + std::string(deep, '[')), 640, 480, "nested too deeply");

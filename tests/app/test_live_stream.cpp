@@ -1,0 +1,201 @@
+// arrender on a live stream from a local ffmpeg server on the loopback
+// address, started and stopped here: boards found as from the file, frames
+// the loop had no time for dropped and counted, a server stopped mid-stream
+// ending the run cleanly with complete files, and the camera-mode options
+// refused for anything but a camera.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <signal.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include <opencv2/videoio.hpp>
+
+#include "viewer_harness.h"
+
+namespace {
+
+const std::string kRenderer = ARRENDER_PATH;
+const std::string kSampleVideo = SAMPLE_VIDEO;
+// arrender runs where the ship's files are, beside it.
+const std::string kBinFolder = kRenderer.substr(0, kRenderer.find_last_of('/'));
+
+int freePort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    close(s);
+    return ntohs(address.sin_port);
+}
+
+// Whether something listens on the port: read from /proc, since a probe
+// connection would be the one client the server takes.
+bool listening(int port) {
+    std::ifstream table("/proc/net/tcp");
+    char hexPort[8];
+    std::snprintf(hexPort, sizeof hexPort, ":%04X", port);
+    for (std::string line; std::getline(table, line);)
+        if (line.find(hexPort) != std::string::npos && line.find(" 0A ") != std::string::npos) return true;
+    return false;
+}
+
+// The sample video served as a live MJPEG stream, at its own rate times
+// `speed`; the URL, once the server listens.
+struct Server {
+    ChildProcess process;
+    std::string url;
+};
+
+Server serve(double speed) {
+    Server server;
+    const int port = freePort();
+    server.url = "http://127.0.0.1:" + std::to_string(port) + "/cam.mjpg";
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%g", speed);
+    server.process = launch({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-readrate", rate, "-i", kSampleVideo,
+                             "-c:v", "mjpeg", "-q:v", "3", "-f", "mpjpeg", "-listen", "1", server.url},
+                            "");
+    for (int i = 0; i < 200 && !listening(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(listening(port)) << "the ffmpeg server did not start";
+    return server;
+}
+
+long numberAfter(const std::string& text, const std::string& pattern) {
+    std::smatch m;
+    if (!std::regex_search(text, m, std::regex(pattern + "([0-9]+)"))) return -1;
+    return std::stol(m[1]);
+}
+
+long rowsOf(const std::string& csv) {
+    std::ifstream in(csv);
+    long rows = -1;  // the header
+    for (std::string line; std::getline(in, line);) ++rows;
+    return rows;
+}
+
+std::string scratchFolder() {
+    char pattern[] = "/tmp/live_stream_XXXXXX";
+    return mkdtemp(pattern);
+}
+
+struct Rendered {
+    int status;
+    std::string err;
+};
+
+Rendered render(const std::vector<std::string>& arguments, double timeoutSeconds = 120) {
+    std::vector<std::string> argv = {kRenderer};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    ChildProcess child = launch(argv, "", kBinFolder);
+    const int status = waitForExit(&child, timeoutSeconds);
+    if (status < 0) stopProcess(&child);
+    return {status, readFile(child.stderrPath)};
+}
+
+}  // namespace
+
+TEST(LiveStream, AtItsOwnRateFindsTheBoardsOfTheFileAndEndsCleanly) {
+    const std::string folder = scratchFolder();
+    Rendered file = render({kSampleVideo, "-o", folder + "/file.avi"});
+    ASSERT_EQ(file.status, 0) << file.err;
+    const long fileFound = numberAfter(file.err, "board found in ");
+
+    Server server = serve(1.0);
+    Rendered live = render({server.url, "-o", folder + "/live.avi", "--poses", folder + "/live.csv"});
+    waitForExit(&server.process, 10);
+    stopProcess(&server.process);
+    ASSERT_EQ(live.status, 0) << live.err;
+    const long frames = numberAfter(live.err, "arrender: "), found = numberAfter(live.err, "board found in ");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(live.err, m, std::regex("arrender: ([0-9]+) frames of the source dropped")))
+        << live.err;
+    const long dropped = std::stol(m[1]);
+    EXPECT_NE(live.err.find("the source ended early, after " + std::to_string(frames) + " frames"), std::string::npos)
+        << live.err;
+    // Frames dropped at the start (the loop's first frame builds its
+    // shaders) may take a board each.
+    EXPECT_GE(found, fileFound - 2 - dropped) << live.err;
+    EXPECT_LE(found, fileFound + 2) << live.err;
+    EXPECT_EQ(rowsOf(folder + "/live.csv"), frames);
+    cv::VideoCapture recorded(folder + "/live.avi", cv::CAP_FFMPEG);
+    EXPECT_EQ(long(recorded.get(cv::CAP_PROP_FRAME_COUNT)), frames);
+    std::system(("rm -rf " + folder).c_str());
+}
+
+TEST(LiveStream, FasterThanTheLoopDropsAndCountsFramesAndEndsSoonAfterIt) {
+    const std::string folder = scratchFolder();
+    Server server = serve(6.0);  // 180 frames per second
+    const auto start = std::chrono::steady_clock::now();
+    Rendered live = render({server.url, "--track", "--smooth", "--refine", "-o", folder + "/live.avi"});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    waitForExit(&server.process, 10);
+    stopProcess(&server.process);
+    ASSERT_EQ(live.status, 0) << live.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(live.err, m, std::regex("arrender: ([0-9]+) frames of the source dropped")))
+        << live.err;
+    const long dropped = std::stol(m[1]), frames = numberAfter(live.err, "arrender: ");
+    EXPECT_GT(dropped, 0) << live.err;
+    EXPECT_GT(frames, 0);
+    // The stream lasts a few seconds at most; the run ends with it, not
+    // after a backlog (seconds of margin for a slow machine).
+    EXPECT_LT(seconds, 30.0) << live.err;
+    std::system(("rm -rf " + folder).c_str());
+}
+
+// A server that goes away (its connection closed) and one that stalls (it
+// stops sending, the connection open: the read timeout ends the wait).
+TEST(LiveStream, AServerStoppedOrStalledMidStreamEndsTheRunWithCompleteFiles) {
+    for (const bool stall : {false, true}) {
+        SCOPED_TRACE(stall ? "stalled" : "stopped");
+        const std::string folder = scratchFolder();
+        Server server = serve(1.0);
+        std::vector<std::string> argv = {kRenderer, server.url, "-o", folder + "/live.avi", "--poses",
+                                         folder + "/live.csv"};
+        ChildProcess child = launch(argv, "", kBinFolder);
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        if (stall) kill(server.process.pid, SIGSTOP);
+        else stopProcess(&server.process);  // the cable pulled
+        const int status = waitForExit(&child, 60);
+        if (status < 0) stopProcess(&child);
+        if (stall) {
+            kill(server.process.pid, SIGCONT);
+            stopProcess(&server.process);
+        }
+        const std::string err = readFile(child.stderrPath);
+        ASSERT_EQ(status, 0) << err;
+        const long frames = numberAfter(err, "arrender: ");
+        EXPECT_GT(frames, 10) << err;
+        EXPECT_NE(err.find("the source ended early, after " + std::to_string(frames) + " frames"), std::string::npos)
+            << err;
+        EXPECT_EQ(rowsOf(folder + "/live.csv"), frames);
+        cv::VideoCapture recorded(folder + "/live.avi", cv::CAP_FFMPEG);
+        EXPECT_EQ(long(recorded.get(cv::CAP_PROP_FRAME_COUNT)), frames);
+        std::system(("rm -rf " + folder).c_str());
+    }
+}
+
+TEST(LiveStream, CameraModeOptionsAreRefusedForFilesAndStreams) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{kSampleVideo, "--capture-size", "1280x720", "-o", "/tmp/unused.avi"},
+          std::vector<std::string>{kSampleVideo, "--capture-fps", "60", "-o", "/tmp/unused.avi"},
+          std::vector<std::string>{"http://127.0.0.1:9/cam.mjpg", "--capture-format", "MJPG", "-o", "/tmp/unused.avi"}}) {
+        Rendered r = render(args, 30);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find(args[1] + " applies to cameras only"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::ifstream("/tmp/unused.avi").good());
+}
