@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 
+#include "frame_reader.h"
 #include "hud_drawing.h"
 #include "lens_calibration.h"
 #include "self_calibration.h"
@@ -50,8 +51,12 @@ void noteFrameAnalysed() {
         analysedFrames.pop_front();
 }
 
+// A live source's frames dropped by the reader follow, once there are any
+// (a file's are never dropped).
 void formatHudLine(char* text, int size) {
-    std::snprintf(text, size, "%.1f fps  board %s  f %.1f px", frameRate(), boardState(), camera.f);
+    int n = std::snprintf(text, size, "%.1f fps  board %s  f %.1f px", frameRate(), boardState(), camera.f);
+    const long dropped = framesDropped();
+    if (dropped > 0 && n > 0 && n < size) std::snprintf(text + n, size - n, "  dropped %ld", dropped);
 }
 
 void formatGuidanceLine(char* text, int size) {

@@ -40,6 +40,7 @@ Playback playback;
 bool framePending = false;  // acquired, waiting for its time to be shown
 bool liveSource = false;    // a camera or a stream
 bool sourceLost = false;    // said once
+bool reconnect = false;     // --reconnect
 
 static_assert(kKeyLeft == GLUT_KEY_LEFT && kKeyUp == GLUT_KEY_UP && kKeyRight == GLUT_KEY_RIGHT &&
                   kKeyDown == GLUT_KEY_DOWN,
@@ -90,10 +91,17 @@ void myReshapeFunction(int width, int height) {
 
 // A camera or a stream that stops delivering: the window keeps its last
 // picture and answers keys; one line says so.
+// With --reconnect it is opened again, in the background, until it is back.
 void reportSourceLost() {
-    if (!liveSource || sourceLost) return;
-    sourceLost = true;
-    std::fprintf(stderr, "arviewer: source lost; waiting\n");
+    if (!liveSource) return;
+    if (!sourceLost) {
+        sourceLost = true;
+        std::fprintf(stderr, "arviewer: source lost; waiting\n");
+    }
+    if (reconnect && reconnectVideoSource(&movie)) {
+        sourceLost = false;
+        std::fprintf(stderr, "arviewer: source back\n");
+    }
 }
 
 // Acquire the next frame, wait until it is due, then analyse and show it.
@@ -147,6 +155,7 @@ int main(int argc, char** argv) {
     if (!started.run) return started.status;
     playback = newPlayback(video.kind == VideoSourceKind::kFile && !options.fast);
     liveSource = isLiveSource(video.kind);
+    reconnect = options.reconnect;
 
     glutDisplayFunc(myDisplayFunc);
     glutReshapeFunc(myReshapeFunction);

@@ -172,6 +172,8 @@ CommandLineOutcome parseViewerOptions(ViewerProgram program, int argc, char** ar
         addRecordingOptions(app.get(), &options->render);
     } else {
         app->add_flag("--fast", options->fast, "play a video file as fast as frames come, not at its own rate");
+        app->add_flag("--reconnect", options->reconnect,
+                      "a stream or camera that is lost is opened again every second, the lens and board kept");
     }
     return parseCommandLine(app.get(), argc, argv);
 }

@@ -53,6 +53,7 @@ struct ViewerOptions {
     std::string saveCameraFile;  // --save-camera: where the lens model in use is written
     bool hud = false;            // --hud: frame rate, board state and f in the picture
     bool fast = false;           // --fast: the viewer plays a file as fast as it can
+    bool reconnect = false;      // --reconnect: the viewer opens a lost stream or camera again
     bool refine = false;         // --refine: every calibration refined to the least reprojection error
     bool track = false;          // --track: a partly covered board followed by optical flow
     bool smooth = false;         // --smooth: the pose steadied from frame to frame

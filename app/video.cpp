@@ -1,9 +1,11 @@
 // video.cpp - acquisition, frame normalisation and conversion.
 #include "video.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
@@ -27,6 +29,13 @@ bool firstFramePending = false;
 
 // The source opened is a camera or a stream.
 bool liveSource = false;
+
+// What was opened, for reconnecting, and the attempt under way.
+VideoSource openedSource{VideoSourceKind::kNone, 0, ""};
+CaptureRequest openedRequest;
+std::future<cv::VideoCapture*> reconnection;
+std::chrono::steady_clock::time_point lastReconnection;
+constexpr std::chrono::milliseconds kReconnectEvery(1000);
 
 
 // The FFMPEG backend reads every common file; the others (image sequences
@@ -101,6 +110,8 @@ bool openVideoSource(const VideoSource& source, const CaptureRequest& request, M
     }
     m->capture = capture;
     liveSource = isLiveSource(source.kind);
+    openedSource = source;
+    openedRequest = request;
     if (source.kind == VideoSourceKind::kCamera) {
         capture->read(m->frame);
         std::fprintf(stderr, "%s\n", cameraModeLine(source.cameraIndex, *capture).c_str());
@@ -140,6 +151,29 @@ bool startAcquisition(Movie* m) {
 void stopAcquisition(Movie* m) {
     cv::VideoCapture* capture = stopFrameReader();
     if (capture) m->capture = capture;
+}
+
+bool reconnectVideoSource(Movie* m) {
+    if (!liveSource) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (!reconnection.valid()) {
+        if (now - lastReconnection < kReconnectEvery) return false;
+        lastReconnection = now;
+        const VideoSource source = openedSource;
+        const CaptureRequest request = openedRequest;
+        reconnection = std::async(std::launch::async, [source, request] { return openCapture(source, request); });
+        return false;
+    }
+    if (reconnection.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return false;
+    cv::VideoCapture* capture = reconnection.get();
+    if (!capture->isOpened()) {
+        delete capture;
+        return false;
+    }
+    stopAcquisition(m);
+    delete m->capture;
+    m->capture = capture;
+    return startAcquisition(m);
 }
 
 bool acquireFrame() {

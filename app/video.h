@@ -56,6 +56,12 @@ bool allocatePixelBuffer(Movie* movie);
 bool startAcquisition(Movie* movie);
 void stopAcquisition(Movie* movie);
 
+// A live source that was lost, opened again without blocking the loop: each
+// call starts an attempt in the background when none runs and a second has
+// passed since the last, and returns true once one has opened the source
+// and a new reader runs. The lens and the board's state are untouched.
+bool reconnectVideoSource(Movie* movie);
+
 // Idle stage: the next frame into movie.frame, normalised to 8-bit BGR at the
 // start-up size, and its time into movie.timestampMs. False when the capture
 // delivered nothing.

@@ -19,11 +19,13 @@
 
 #include <opencv2/videoio.hpp>
 
+#include "viewer_fixture.h"
 #include "viewer_harness.h"
 
 namespace {
 
 const std::string kRenderer = ARRENDER_PATH;
+const std::string kViewer = ARVIEWER_PATH;
 const std::string kSampleVideo = SAMPLE_VIDEO;
 // arrender runs where the ship's files are, beside it.
 const std::string kBinFolder = kRenderer.substr(0, kRenderer.find_last_of('/'));
@@ -58,9 +60,9 @@ struct Server {
     std::string url;
 };
 
-Server serve(double speed) {
+Server serve(double speed, int port = 0) {
     Server server;
-    const int port = freePort();
+    if (port == 0) port = freePort();
     server.url = "http://127.0.0.1:" + std::to_string(port) + "/cam.mjpg";
     char rate[32];
     std::snprintf(rate, sizeof rate, "%g", speed);
@@ -198,4 +200,39 @@ TEST(LiveStream, CameraModeOptionsAreRefusedForFilesAndStreams) {
         EXPECT_NE(r.err.find(args[1] + " applies to cameras only"), std::string::npos) << r.err;
     }
     EXPECT_FALSE(std::ifstream("/tmp/unused.avi").good());
+}
+
+namespace {
+
+// Waits until the file holds the text; false after the timeout.
+bool waitForText(const std::string& path, const std::string& text, double seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        if (readFile(path).find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+class LiveViewer : public ViewerTest {};
+
+}  // namespace
+
+// The viewer keeps its window and answers keys while the stream is gone,
+// and with --reconnect goes on when the server comes back.
+TEST_F(LiveViewer, KeepsAnsweringWhileTheStreamIsGoneAndReconnects) {
+    const int port = freePort();
+    Server first = serve(1.0, port);
+    viewer = launch({kViewer, first.url, "--reconnect"}, server.display, kBinFolder);
+    window = findWindow(server, kViewerTitle, 30);
+    ASSERT_TRUE(window);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    stopProcess(&first.process);
+    ASSERT_TRUE(waitForText(viewer.stderrPath, "arviewer: source lost; waiting", 20)) << readFile(viewer.stderrPath);
+    EXPECT_TRUE(pressKeys(server, window, "Left Up"));
+    EXPECT_FALSE(captureWindow(server, window).empty());
+    Server second = serve(1.0, port);
+    EXPECT_TRUE(waitForText(viewer.stderrPath, "arviewer: source back", 30)) << readFile(viewer.stderrPath);
+    ASSERT_TRUE(pressClosingKey(server, window, "q"));
+    EXPECT_EQ(waitForExit(&viewer, 30), 0) << readFile(viewer.stderrPath);
+    stopProcess(&second.process);
 }
