@@ -43,6 +43,7 @@
 #include "calibration_views.h"
 #include "camera_file.h"
 #include "command_line.h"
+#include "live_source.h"
 #include "lens_calibration.h"
 
 namespace {
@@ -67,6 +68,7 @@ struct Options {
     BoardSize board = kDefaultBoard;
     int views = kDefaultCalibrationViews;
     double seconds = 0;  // 0: the default for the source
+    CaptureRequest capture;  // a camera's mode
 };
 
 enum class SourceKind { kCamera, kVideo, kPictures };
@@ -123,10 +125,17 @@ bool expandSequence(const std::string& pattern, std::vector<std::string>* paths,
     return !paths->empty();
 }
 
-bool openSource(const std::vector<std::string>& sources, Source* source, std::string* error) {
+bool openSource(const std::vector<std::string>& sources, const CaptureRequest& request, Source* source,
+                std::string* error) {
     const std::string& first = sources.front();
     source->name = first;
     bool camera = isCameraIndex(first), sequence = first.find('%') != std::string::npos;
+    if (sources.size() == 1 && isStreamUrl(first)) {
+        source->kind = SourceKind::kCamera;  // live: read until the views suffice
+        if (openStream(first, &source->capture)) return true;
+        *error = first + ": cannot open the stream";
+        return false;
+    }
     if (sources.size() == 1 && sequence) {
         source->kind = SourceKind::kPictures;
         return expandSequence(first, &source->pictures, error);
@@ -140,7 +149,8 @@ bool openSource(const std::vector<std::string>& sources, Source* source, std::st
         }
         if (camera) {
             source->kind = SourceKind::kCamera;
-            source->capture.open(std::stoi(first));
+            if (openCamera(first[0] - '0', request, &source->capture))
+                std::fprintf(stderr, "%s: %s\n", kProgram, cameraModeLine(first[0] - '0', source->capture).c_str());
         } else {
             source->kind = SourceKind::kVideo;
             source->capture.open(first, cv::CAP_FFMPEG);
@@ -347,7 +357,13 @@ int run(const Options& options) {
     std::string error;
     if (!outputWritable(options.output, &error)) return fail(error);
     Source source;
-    if (!openSource(options.sources, &source, &error)) return fail(error);
+    const std::string captureOption = firstCaptureOption(options.capture);
+    if (!captureOption.empty() && !(options.sources.size() == 1 && isCameraIndex(options.sources[0]))) {
+        std::fprintf(stderr, "%s: %s applies to cameras only, not to %s (see --help)\n", kProgram,
+                     captureOption.c_str(), options.sources[0].c_str());
+        return kUsageErrorStatus;
+    }
+    if (!openSource(options.sources, options.capture, &source, &error)) return fail(error);
     Collected collected;
     if (!collectViews(&source, options, &collected, &error)) return fail(error);
     if (collected.pictures == 0) return fail(source.name + ": no pictures");
@@ -378,7 +394,8 @@ int main(int argc, char** argv) {
     setUpCommandLine(&app);
     Options options;
     app.add_option("SOURCE", options.sources,
-                   "a camera (one digit, 0-9), a video file, pictures, or a numbered sequence (img%02d.png)")
+                   "a camera (one digit, 0-9), a stream's URL (http://, rtsp://, ...), a video file, pictures,\n"
+                   "or a numbered sequence (img%02d.png)")
         ->required();
     app.add_option("-o,--output", options.output, "the camera file to write (.yml, .yaml, .xml or .json)")
         ->required()
@@ -390,6 +407,7 @@ int main(int argc, char** argv) {
     app.add_option("--seconds", options.seconds, "stop reading the source after S seconds (camera default 120)")
         ->check(CLI::PositiveNumber)
         ->type_name("S");
+    addCaptureOptions(&app, &options.capture);
     CommandLineOutcome outcome = parseCommandLine(&app, argc, argv);
     if (!outcome.run) return outcome.status;
     return run(options);
