@@ -129,15 +129,34 @@ TEST_F(ViewerShip, MissingMeshLeavesVideoAndAxes) {
     std::system(("rm -rf " + folder).c_str());
 }
 
+namespace {
+
+// The missing-texture message, dismissed, ends the viewer with status 0.
+void expectMessageThenExitWithZero(ChildProcess* viewer, const XServer& server) {
+    unsigned long box = findWindow(server, "Quorvane", 30);
+    ASSERT_NE(box, 0ul);
+    EXPECT_EQ(waitForExit(viewer, 0.5), -1) << "ended before the message was dismissed";
+    pressKeys(server, box, "Return");
+    EXPECT_EQ(waitForExit(viewer, 20), 0);
+    EXPECT_NE(readFile(viewer->stderrPath).find("Image file: spaceshiptexture.bmp not found"), std::string::npos);
+}
+
+}  // namespace
+
 TEST_F(ViewerShip, MissingTextureShowsMessageThenExitsWithZero) {
     std::string folder = makeFolderWith({"spaceship.3DS"});
     ASSERT_FALSE(folder.empty());
     viewer = launch({kViewer, kSampleVideo}, server.display, folder);
-    unsigned long box = findWindow(server, "Quorvane", 30);
-    ASSERT_NE(box, 0ul);
-    EXPECT_EQ(waitForExit(&viewer, 0.5), -1) << "ended before the message was dismissed";
-    pressKeys(server, box, "Return");
-    EXPECT_EQ(waitForExit(&viewer, 20), 0);
-    EXPECT_NE(readFile(viewer.stderrPath).find("Image file: spaceshiptexture.bmp not found"), std::string::npos);
+    expectMessageThenExitWithZero(&viewer, server);
+    std::system(("rm -rf " + folder).c_str());
+}
+
+// With the self-calibration's worker asked for too: that exit comes before
+// any thread starts, so nothing is left running or waiting.
+TEST_F(ViewerShip, MissingTextureExitsWithZeroAlsoWithTheSelfCalibration) {
+    std::string folder = makeFolderWith({"spaceship.3DS"});
+    ASSERT_FALSE(folder.empty());
+    viewer = launch({kViewer, kSampleVideo, "--self-calibrate"}, server.display, folder);
+    expectMessageThenExitWithZero(&viewer, server);
     std::system(("rm -rf " + folder).c_str());
 }
