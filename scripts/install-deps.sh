@@ -26,6 +26,8 @@ packages=(
   libcli11-dev
   # camera files: ROS camera-info YAML; OpenCV's sample camera files for the tests
   libyaml-cpp-dev opencv-doc
+  # camera files in OpenCV's XML (OpenCV's own parser crashes on damaged ones)
+  libtinyxml2-dev
   # make_board draws with cairo; its tests rasterise and measure the PDF
   libcairo2-dev libfontconfig-dev poppler-utils
 )

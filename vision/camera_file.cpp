@@ -1,19 +1,20 @@
 // camera_file.cpp - reading and writing camera files, and OpenCV's lens model.
 //
 // Both readers turn a file into the same list of named scalars and matrices;
-// one interpretation then finds the camera in it. cv::FileStorage reads the
-// files that start with %YAML:, '<' or '{'; yaml-cpp reads other YAML (ROS
-// camera-info files have no %YAML:1.0 line, on which cv::FileStorage throws).
+// one interpretation then finds the camera in it. yaml-cpp reads YAML and
+// JSON (OpenCV's storage files and ROS camera-info files alike), tinyxml2
+// reads OpenCV's XML. cv::FileStorage only writes.
 #include "camera_file.h"
 
-
 #include <opencv2/core.hpp>
+#include <tinyxml2.h>
 #include <yaml-cpp/yaml.h>
 
 #include "atomic_file.h"
 #include "text_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -52,12 +53,6 @@ struct Fields {
     std::map<std::string, Matrix> matrices;
 };
 
-std::string numberText(double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
-
 bool parseDouble(const std::string& text, double* value) {
     if (text.empty()) return false;
     char* end = nullptr;
@@ -81,49 +76,6 @@ bool parseInt(const std::string& text, int* value) {
 }
 
 // ---------------------------------------------------------------- readers
-
-Matrix storageMatrix(const cv::FileNode& node) {
-    Matrix m;
-    cv::FileNode data = node.isSeq() ? node : node["data"];
-    for (cv::FileNodeIterator it = data.begin(); it != data.end(); ++it) {
-        cv::FileNode value = *it;
-        if (value.isInt() || value.isReal()) m.values.push_back((double)value);
-        else m.numeric = false;
-    }
-    if (node.isSeq()) {
-        m.rows = 1, m.cols = (int)m.values.size();
-    } else {
-        m.rows = node["rows"].isInt() ? (int)node["rows"] : -1;
-        m.cols = node["cols"].isInt() ? (int)node["cols"] : -1;
-    }
-    return m;
-}
-
-bool readStorage(const std::string& text, Fields* fields, std::string* problem) {
-    try {
-        cv::FileStorage storage(text, cv::FileStorage::READ | cv::FileStorage::MEMORY);
-        if (!storage.isOpened()) return *problem = "not an OpenCV storage file", false;
-        cv::FileNode root = storage.root();
-        if (!root.isMap()) return *problem = "no fields at the top level", false;
-        for (cv::FileNodeIterator it = root.begin(); it != root.end(); ++it) {
-            cv::FileNode node = *it;
-            if (node.isInt()) fields->scalars[node.name()] = std::to_string((int)node);
-            else if (node.isReal()) fields->scalars[node.name()] = numberText((double)node);
-            else if (node.isString()) fields->scalars[node.name()] = (std::string)node;
-            else if (node.isSeq() || (node.isMap() && !node["data"].empty()))
-                fields->matrices[node.name()] = storageMatrix(node);
-        }
-        return true;
-    } catch (const cv::Exception& e) {
-        *problem = std::string("not a readable OpenCV storage file (") + e.err + ")";
-        return false;
-    } catch (const std::exception& e) {
-        // OpenCV's parsers also let the standard library's own escape
-        // (a length_error on a damaged file, bad_alloc).
-        *problem = std::string("not a readable OpenCV storage file (") + e.what() + ")";
-        return false;
-    }
-}
 
 bool yamlScalar(const YAML::Node& node, std::string* text) {
     if (!node || !node.IsScalar()) return false;
@@ -151,10 +103,13 @@ Matrix yamlMatrix(const YAML::Node& node) {
     return m;
 }
 
-bool readYaml(const std::string& text, Fields* fields, std::string* problem) {
+// YAML and JSON, OpenCV's storage files among them: yaml-cpp reads them all
+// once OpenCV's own directive line (%YAML:1.0, not YAML's %YAML 1.2) is gone.
+// `kind` names the file in a refusal.
+bool readYaml(const std::string& text, const char* kind, Fields* fields, std::string* problem) {
     try {
         YAML::Node root = YAML::Load(text);
-        if (!root.IsMap()) return *problem = "not a YAML map of fields", false;
+        if (!root.IsMap()) return *problem = std::string("not a YAML map of fields"), false;
         for (const auto& item : root) {
             std::string name;
             if (!yamlScalar(item.first, &name)) continue;
@@ -164,27 +119,119 @@ bool readYaml(const std::string& text, Fields* fields, std::string* problem) {
         }
         return true;
     } catch (const YAML::Exception& e) {
-        *problem = "not a YAML file (" + e.msg + ")";
+        *problem = std::string("not ") + kind + " (" + e.msg + ")";
         return false;
     } catch (const std::exception& e) {
-        *problem = std::string("not a YAML file (") + e.what() + ")";
+        *problem = std::string("not ") + kind + " (" + e.what() + ")";
         return false;
     }
 }
 
-// Both parsers recurse once per level of nesting and overflow the stack on
-// a file nested some 50,000 deep; a camera file is nested three deep.
+// An element's text split as OpenCV's XML writer joins it: numbers and
+// words by white space, a quoted string as one.
+std::vector<std::string> xmlTokens(const char* text) {
+    std::vector<std::string> tokens;
+    for (const char* p = text ? text : ""; *p != '\0';) {
+        if (std::isspace((unsigned char)*p)) {
+            ++p;
+        } else if (*p == '"') {
+            const char* end = std::strchr(p + 1, '"');
+            if (end == nullptr) end = p + std::strlen(p);
+            tokens.emplace_back(p + 1, end);
+            p = *end == '"' ? end + 1 : end;
+        } else {
+            const char* end = p;
+            while (*end != '\0' && !std::isspace((unsigned char)*end)) ++end;
+            tokens.emplace_back(p, end);
+            p = end;
+        }
+    }
+    return tokens;
+}
+
+void addXmlValues(const char* text, Matrix* m) {
+    double v;
+    for (const std::string& token : xmlTokens(text)) {
+        if (parseDouble(token, &v)) m->values.push_back(v);
+        else m->numeric = false;
+    }
+}
+
+int xmlInt(const tinyxml2::XMLElement* element) {
+    std::vector<std::string> tokens = xmlTokens(element ? element->GetText() : nullptr);
+    int value;
+    return tokens.size() == 1 && parseInt(tokens[0], &value) ? value : -1;
+}
+
+// One field of an OpenCV XML file: a scalar, a sequence (space-separated
+// text or <_> elements) or a matrix (rows, cols and data).
+void readXmlField(const tinyxml2::XMLElement* node, Fields* fields) {
+    const std::string name = node->Name();
+    const tinyxml2::XMLElement* child = node->FirstChildElement();
+    if (child == nullptr) {
+        std::vector<std::string> tokens = xmlTokens(node->GetText());
+        if (tokens.size() == 1) {
+            fields->scalars[name] = tokens[0];
+        } else if (tokens.size() > 1) {
+            Matrix m;
+            addXmlValues(node->GetText(), &m);
+            m.rows = 1, m.cols = (int)m.values.size();
+            fields->matrices[name] = m;
+        }
+        return;
+    }
+    Matrix m;
+    if (const tinyxml2::XMLElement* data = node->FirstChildElement("data")) {
+        if (data->FirstChildElement() != nullptr) m.numeric = false;
+        addXmlValues(data->GetText(), &m);
+        m.rows = xmlInt(node->FirstChildElement("rows"));
+        m.cols = xmlInt(node->FirstChildElement("cols"));
+    } else {
+        for (; child != nullptr; child = child->NextSiblingElement()) {
+            if (std::strcmp(child->Name(), "_") != 0) return;  // a map of its own: not a camera's field
+            if (child->FirstChildElement() != nullptr) m.numeric = false;
+            addXmlValues(child->GetText(), &m);
+        }
+        m.rows = 1, m.cols = (int)m.values.size();
+    }
+    fields->matrices[name] = m;
+}
+
+bool readXml(const std::string& text, Fields* fields, std::string* problem) {
+    tinyxml2::XMLDocument document;
+    if (document.Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS)
+        return *problem = std::string("not a readable OpenCV storage file (") + document.ErrorStr() + ")", false;
+    const tinyxml2::XMLElement* root = document.RootElement();
+    if (root == nullptr || std::strcmp(root->Name(), "opencv_storage") != 0)
+        return *problem = "not an OpenCV storage file (no <opencv_storage>)", false;
+    for (const tinyxml2::XMLElement* node = root->FirstChildElement(); node != nullptr;
+         node = node->NextSiblingElement())
+        readXmlField(node, fields);
+    return true;
+}
+
+// Both YAML and XML parsers recurse once per level of nesting and overflow
+// the stack on a file nested some 50,000 deep; a camera file is nested three
+// deep. OpenCV's own parsers are not used for reading: they crash on damaged
+// files (a truncated XML declaration is enough).
 bool readFields(const std::string& path, Fields* fields, std::string* problem) {
     std::string text;
     if (!readTextFile(path, kMaxFileBytes, "a camera file", &text, problem)) return false;
     size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return *problem = "no fields", false;
-    // The file's first bytes after white space tell cv::FileStorage's
-    // formats from plain YAML.
-    bool storage = text.compare(first, 6, "%YAML:") == 0 || text[first] == '<' || text[first] == '{';
-    if (nestedTooDeep(text, text[first] == '<', kMaxNesting, kMaxIndent))
+    if (text.find('\0') != std::string::npos) return *problem = "not a YAML, JSON or XML file: it holds a NUL byte", false;
+    const bool xml = text[first] == '<';
+    if (nestedTooDeep(text, xml, kMaxNesting, kMaxIndent))
         return *problem = "nested too deeply for a camera file", false;
-    return storage ? readStorage(text, fields, problem) : readYaml(text, fields, problem);
+    if (xml) return readXml(text, fields, problem);
+    if (text.compare(first, 6, "%YAML:") == 0) {
+        // Blank the directive line, so that line numbers in messages stay the file's.
+        size_t end = text.find('\n', first);
+        text.replace(first, (end == std::string::npos ? text.size() : end) - first, "");
+        return readYaml(text, "a readable OpenCV storage file", fields, problem);
+    }
+    if (text[first] == '{') return readYaml(text, "a readable OpenCV storage file", fields, problem);
+    return readYaml(text, "a YAML file", fields, problem);
 }
 
 // ---------------------------------------------------------------- interpretation

@@ -134,6 +134,30 @@ TEST_F(CameraFile, WrittenFilesLoadInOpenCvAndReadBackExactlyInEveryFormat) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4) << "a temporary file was left";
 }
 
+// Files other programs write through OpenCV: sequences as plain vectors,
+// strings with spaces, in each of OpenCV's formats.
+TEST_F(CameraFile, ReadsVectorsAndStringsOpenCvWritesInEveryFormat) {
+    for (const char* name : {"other.yml", "other.xml", "other.json"}) {
+        std::string path = dir + "/" + name, error;
+        {
+            cv::FileStorage fs(path, cv::FileStorage::WRITE);
+            fs << "image_width" << 640 << "image_height" << 480;
+            fs << "camera_matrix" << (cv::Mat_<double>(3, 3) << 601.5, 0, 319.25, 0, 601.5, 240.75, 0, 0, 1);
+            fs << "distortion_coefficients" << std::vector<double>{-0.125, 0.0625, 0.001, -0.002, 0.03125};
+            fs << "calibration_time" << "Tue 02 Jan 2024 09:30:00 AM";
+            fs << "views" << std::vector<int>{1, 2, 3};
+        }
+        CameraModel m;
+        ASSERT_TRUE(readCameraFile(path, 640, 480, &m, &error)) << name << ": " << error;
+        EXPECT_EQ(m.fx, 601.5) << name;
+        EXPECT_EQ(m.cy, 240.75) << name;
+        EXPECT_EQ(m.distortionCount, 5) << name;
+        EXPECT_EQ(m.distortion[0], -0.125) << name;
+        EXPECT_EQ(m.distortion[4], 0.03125) << name;
+        EXPECT_EQ(m.calibrationTime, "Tue 02 Jan 2024 09:30:00 AM") << name;
+    }
+}
+
 TEST_F(CameraFile, NoDistortionAndUnknownFiguresRoundTripAsFiveZerosAndUnknowns) {
     CameraModel written = centredPinholeCamera(642, 480, 601.5), read;
     std::string path = dir + "/pinhole.yml", error;
@@ -321,6 +345,12 @@ TEST_F(CameraFile, MissingUnreadableAndIncompleteFilesAreRefusedWithOneLine) {
     expectRefused(write("broken_opencv.yml", "%YAML:1.0\ncamera_matrix: !!opencv-matrix\n  rows: [\n"), 640, 480,
                   "not a readable OpenCV storage file");
     expectRefused(write("not_xml.xml", "<opencv_storage><a>1</b>"), 640, 480, "OpenCV storage");
+    // Found by fuzzing: OpenCV's own XML parser dereferences a null pointer
+    // on a truncated declaration, with or without a NUL byte after it.
+    expectRefused(write("truncated.xml", "<?xml version="), 640, 480, "not a readable OpenCV storage file");
+    expectRefused(write("nul.xml", std::string("<?xml version=\0%YAboas\"1.0\"", 28)), 640, 480, "NUL byte");
+    expectRefused(write("other_root.xml", "<?xml version=\"1.0\"?><storage><a>1</a></storage>"), 640, 480,
+                  "no <opencv_storage>");
     // Found by fuzzing: OpenCV's parser lets a std::length_error escape on it.
     expectRefused(std::string(TEST_DATA_DIR) + "/hostile/camera_length_error.yml", 640, 480,
                   "not a readable OpenCV storage file");
