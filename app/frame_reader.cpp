@@ -1,6 +1,9 @@
 // frame_reader.cpp - the decoding thread and its one-frame hand-off.
 #include "frame_reader.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -25,6 +28,7 @@ struct HandOff {
     bool hasReady = false;
     bool ended = false;  // the capture delivered no more frames
     bool stopping = false;
+    bool finished = false;  // the reader thread has returned
     // The newest-frame mode's buffers: the one the loop holds, the ready one.
     int heldBuffer = -1, readyBuffer = -1;
     long dropped = 0;
@@ -39,6 +43,10 @@ struct Decoder {
     int width = 0, height = 0;
     long index = 0;
     double fps = kDefaultFps, lastTimestampMs = -1;
+    // Set by a stop: a read that returns after it is not normalised, since a
+    // reader left stuck in a read must not use the normalisation's work
+    // areas once another reader may.
+    std::atomic<bool> stopping{false};
 };
 
 HandOff* handOff = nullptr;
@@ -60,7 +68,7 @@ bool decodeFrameOrEnd(Decoder* d, int b, cv::Mat* frame, double* timestampMs) {
     if (!d->pending.empty()) {
         d->pending.copyTo(d->raw[b]);
         d->pending.release();
-    } else if (!d->capture->read(d->raw[b]) || d->raw[b].empty()) {
+    } else if (!d->capture->read(d->raw[b]) || d->raw[b].empty() || d->stopping) {
         return false;
     }
     cv::Mat result = normaliseFrame(d->raw[b], d->width, d->height);
@@ -142,6 +150,15 @@ void readNewestFrame(HandOff* h, Decoder* d) {
     }
 }
 
+// The reader thread: reads until the end or a stop, then says it is done.
+void runReader(HandOff* h, Decoder* d, FrameReaderMode mode) {
+    if (mode == FrameReaderMode::kNewestFrame) readNewestFrame(h, d);
+    else readEveryFrame(h, d);
+    std::lock_guard<std::mutex> lock(h->mutex);
+    h->finished = true;
+    h->changed.notify_all();
+}
+
 }  // namespace
 
 bool startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, int width, int height,
@@ -156,16 +173,14 @@ bool startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, in
     double fps = capture->get(cv::CAP_PROP_FPS);
     if (std::isfinite(fps) && fps > 0) decoder->fps = fps;
     droppedByLastReader = 0;
-    reader = new std::thread(mode == FrameReaderMode::kNewestFrame ? readNewestFrame : readEveryFrame, handOff,
-                             decoder);
+    reader = new std::thread(runReader, handOff, decoder, mode);
     return true;
 }
 
-bool readNextFrame(cv::Mat* frame, double* timestampMs) {
-    if (!handOff) return false;  // no reader started
-    std::unique_lock<std::mutex> lock(handOff->mutex);
-    handOff->changed.wait(lock, [] { return handOff->hasReady || handOff->ended; });
-    if (!handOff->hasReady) return false;
+namespace {
+
+// Takes the ready frame; the caller holds the hand-off's lock.
+void takeReadyFrame(cv::Mat* frame, double* timestampMs) {
     *frame = handOff->ready;
     *timestampMs = handOff->readyTimestampMs;
     handOff->ready.release();
@@ -173,18 +188,53 @@ bool readNextFrame(cv::Mat* frame, double* timestampMs) {
     handOff->readyBuffer = -1;
     handOff->hasReady = false;
     handOff->changed.notify_all();
+}
+
+}  // namespace
+
+bool readNextFrame(cv::Mat* frame, double* timestampMs) {
+    if (!handOff) return false;  // no reader started
+    std::unique_lock<std::mutex> lock(handOff->mutex);
+    handOff->changed.wait(lock, [] { return handOff->hasReady || handOff->ended; });
+    if (!handOff->hasReady) return false;
+    takeReadyFrame(frame, timestampMs);
     return true;
 }
 
-cv::VideoCapture* stopFrameReader() {
+FrameWait readNextFrameWithin(cv::Mat* frame, double* timestampMs, int waitMs) {
+    if (!handOff) return FrameWait::kEnded;
+    std::unique_lock<std::mutex> lock(handOff->mutex);
+    if (!handOff->changed.wait_for(lock, std::chrono::milliseconds(std::max(waitMs, 0)),
+                                   [] { return handOff->hasReady || handOff->ended; }))
+        return FrameWait::kLate;
+    if (!handOff->hasReady) return FrameWait::kEnded;
+    takeReadyFrame(frame, timestampMs);
+    return FrameWait::kFrame;
+}
+
+cv::VideoCapture* stopFrameReader(int waitMs) {
     if (!reader) return nullptr;
+    bool finished;
     {
-        std::lock_guard<std::mutex> lock(handOff->mutex);
+        std::unique_lock<std::mutex> lock(handOff->mutex);
         handOff->stopping = true;
+        decoder->stopping = true;
+        handOff->changed.notify_all();
+        finished = handOff->changed.wait_for(lock, std::chrono::milliseconds(std::max(waitMs, 0)),
+                                             [] { return handOff->finished; });
+        droppedByLastReader = handOff->dropped;
     }
-    handOff->changed.notify_all();
+    if (!finished) {
+        // Stuck in a read: the thread keeps its capture, decoder and hand-off,
+        // never freed, and ends when the read returns.
+        reader->detach();
+        delete reader;
+        reader = nullptr;
+        decoder = nullptr;
+        handOff = nullptr;
+        return nullptr;
+    }
     reader->join();
-    droppedByLastReader = handOff->dropped;
     cv::VideoCapture* capture = decoder->capture;
     delete reader;
     delete decoder;

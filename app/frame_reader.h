@@ -42,8 +42,26 @@ bool startFrameReader(cv::VideoCapture* capture, const cv::Mat& pendingFrame, in
 // reader. The frame stays valid until the next call.
 bool readNextFrame(cv::Mat* frame, double* timestampMs);
 
-// Ends the reader thread and hands back the capture (null when no reader ran).
-cv::VideoCapture* stopFrameReader();
+// What a bounded wait for the next frame found.
+enum class FrameWait {
+    kFrame,  // a frame, as readNextFrame gives it
+    kEnded,  // the capture delivers no more frames
+    kLate,   // none yet within the wait
+};
+
+// readNextFrame that waits at most waitMs: the loop of a live source, which
+// must go on drawing and answering keys while the source is silent.
+FrameWait readNextFrameWithin(cv::Mat* frame, double* timestampMs, int waitMs);
+
+// How long stopFrameReader waits for a reader stuck in a read. Cameras end a
+// silent read after 10 s (the V4L2 back end's wait), streams after their
+// read timeout; a reader still reading after this is left to finish alone.
+constexpr int kReaderStopWaitMs = 12000;
+
+// Ends the reader thread and hands back the capture; null when no reader
+// ran, or when the reader was still stuck in a read after waitMs: then the
+// capture stays the reader's, which ends on its own once the read returns.
+cv::VideoCapture* stopFrameReader(int waitMs = kReaderStopWaitMs);
 
 // Frames decoded and dropped before the loop took them, by the reader that
 // runs or the last one that ran (always 0 for kEveryFrame).

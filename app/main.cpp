@@ -93,7 +93,6 @@ void myReshapeFunction(int width, int height) {
 // picture and answers keys; one line says so.
 // With --reconnect it is opened again, in the background, until it is back.
 void reportSourceLost() {
-    if (!liveSource) return;
     if (!sourceLost) {
         sourceLost = true;
         std::fprintf(stderr, "arviewer: source lost; waiting\n");
@@ -104,14 +103,25 @@ void reportSourceLost() {
     }
 }
 
+// A silent camera that sends again, without a reconnection.
+void reportSourceBack() {
+    if (!sourceLost) return;
+    sourceLost = false;
+    std::fprintf(stderr, "arviewer: source back\n");
+}
+
 // Acquire the next frame, wait until it is due, then analyse and show it.
 void myIdleFunc() {
     if (playback.paused) return std::this_thread::sleep_for(kNoFrameWait);
+    if (!framePending && liveSource) {
+        const LiveFrame got = pollLiveFrame(int(kNoFrameWait.count()));
+        if (got == LiveFrame::kWaiting) return;
+        if (got == LiveFrame::kLost) return reportSourceLost(), std::this_thread::sleep_for(kNoFrameWait);
+        reportSourceBack();
+        framePending = true;
+    }
     if (!framePending) {
-        if (!acquireNextFrame(nullptr)) {
-            reportSourceLost();
-            return std::this_thread::sleep_for(kNoFrameWait);
-        }
+        if (!acquireNextFrame(nullptr)) return std::this_thread::sleep_for(kNoFrameWait);
         framePending = true;
     }
     double waitMs = millisecondsUntilDue(&playback, movie.timestampMs);

@@ -37,6 +37,9 @@ std::future<cv::VideoCapture*> reconnection;
 std::chrono::steady_clock::time_point lastReconnection;
 constexpr std::chrono::milliseconds kReconnectEvery(1000);
 
+// The live source's watchdog: when its last frame came.
+std::chrono::steady_clock::time_point lastFrameAt;
+
 
 // The FFMPEG backend reads every common file; the others (image sequences
 // and the like) are the fallback. The capture backends log their own
@@ -145,6 +148,7 @@ bool startAcquisition(Movie* m) {
         return false;
     firstFramePending = false;
     m->capture = nullptr;  // the reader's until it stops
+    lastFrameAt = std::chrono::steady_clock::now();
     return true;
 }
 
@@ -176,9 +180,26 @@ bool reconnectVideoSource(Movie* m) {
     return startAcquisition(m);
 }
 
+LiveFrame pollLiveFrame(int waitMs) {
+    movie.frame = cv::Mat();
+    const FrameWait wait = readNextFrameWithin(&movie.frame, &movie.timestampMs, waitMs);
+    const auto now = std::chrono::steady_clock::now();
+    if (wait == FrameWait::kFrame) {
+        lastFrameAt = now;
+        return LiveFrame::kFrame;
+    }
+    if (wait == FrameWait::kEnded || now - lastFrameAt >= std::chrono::milliseconds(kSourceWatchdogMs))
+        return LiveFrame::kLost;
+    return LiveFrame::kWaiting;
+}
+
 bool acquireFrame() {
     movie.frame = cv::Mat();
-    return readNextFrame(&movie.frame, &movie.timestampMs);
+    if (!liveSource) return readNextFrame(&movie.frame, &movie.timestampMs);
+    for (;;) {
+        const LiveFrame got = pollLiveFrame(100);
+        if (got != LiveFrame::kWaiting) return got == LiveFrame::kFrame;
+    }
 }
 
 void imgCvToGL(Movie m) {

@@ -62,10 +62,22 @@ void stopAcquisition(Movie* movie);
 // and a new reader runs. The lens and the board's state are untouched.
 bool reconnectVideoSource(Movie* movie);
 
+// A live source that gives no frame for this long is lost: a stream's read
+// timeout ends it sooner, a silent camera is caught by this watchdog.
+constexpr int kSourceWatchdogMs = 3000;
+
 // Idle stage: the next frame into movie.frame, normalised to 8-bit BGR at the
 // start-up size, and its time into movie.timestampMs. False when the capture
-// delivered nothing.
+// delivered nothing: a file's end, or a live source lost (its reader ended,
+// or no frame came within kSourceWatchdogMs).
 bool acquireFrame();
+
+// The viewer's way to a live source's next frame, waiting at most waitMs so
+// that the window goes on drawing and answering keys: a frame (as
+// acquireFrame gives it), none yet, or the source lost as above. A source
+// silent past the watchdog that sends again gives frames again.
+enum class LiveFrame { kFrame, kWaiting, kLost };
+LiveFrame pollLiveFrame(int waitMs);
 
 // A frame as 8-bit BGR at the given size, whatever its depth, channel count
 // and size; the result may share the frame's pixels or a reused work area.

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include <opencv2/core.hpp>
@@ -49,6 +51,31 @@ public:
     }
     double get(int) const override { return 0; }
     int count, sent = 0;
+};
+
+// A camera that goes silent: two frames, then a read that blocks until the
+// test lets it go (a cable pulled, a driver that never answers).
+class StallingCapture : public cv::VideoCapture {
+public:
+    bool read(cv::OutputArray image) override {
+        if (sent == 2) {
+            std::unique_lock<std::mutex> lock(mutex);
+            released.wait(lock, [this] { return free; });
+            return false;
+        }
+        cv::Mat(48, 64, CV_8UC3, cv::Scalar(++sent, 0, 0)).copyTo(image);
+        return true;
+    }
+    double get(int) const override { return 0; }
+    void release() override {
+        std::lock_guard<std::mutex> lock(mutex);
+        free = true;
+        released.notify_all();
+    }
+    int sent = 0;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool free = false;
 };
 
 int numberOf(const cv::Mat& frame) {
@@ -121,6 +148,34 @@ TEST(FrameReader, ACaptureThatThrowsEndsTheVideoThere) {
     EXPECT_EQ(frames, 2);
     EXPECT_NE(said.find("video: frame 2 cannot be decoded"), std::string::npos) << said;
     EXPECT_EQ(stopFrameReader(), &capture);
+}
+
+// The loop of a silent source waits a bounded time and sees it late, not
+// ended; a stop does not wait for ever on a read that never returns.
+TEST(FrameReader, ASilentSourceIsLateThenLeftToItsReadWhenStopped) {
+    static StallingCapture capture;  // outlives the stuck reader's thread
+    ASSERT_TRUE(startFrameReader(&capture, cv::Mat(), 64, 48, FrameReaderMode::kNewestFrame));
+    cv::Mat frame;
+    double timestampMs = 0;
+    int last = 0;  // the second frame may replace the first before it is taken
+    for (int tries = 0; last < 2 && tries < 1000; ++tries)
+        if (readNextFrameWithin(&frame, &timestampMs, 10) == FrameWait::kFrame) last = frame.at<cv::Vec3b>(0, 0)[0];
+    EXPECT_EQ(last, 2);
+    EXPECT_EQ(readNextFrameWithin(&frame, &timestampMs, 50), FrameWait::kLate);
+
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(stopFrameReader(100), nullptr);  // the capture stays the stuck reader's
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+    EXPECT_EQ(readNextFrameWithin(&frame, &timestampMs, 0), FrameWait::kEnded);  // no reader now
+
+    // A new reader may start while the old one is still stuck.
+    LiveCapture next(3);
+    ASSERT_TRUE(startFrameReader(&next, cv::Mat(), 64, 48, FrameReaderMode::kNewestFrame));
+    capture.release();  // the old read returns; its thread ends on its own
+    int taken = 0;
+    while (readNextFrame(&frame, &timestampMs)) ++taken;
+    EXPECT_GE(taken, 1);
+    EXPECT_EQ(stopFrameReader(), &next);
 }
 
 TEST(FrameReader, NothingToReadWithoutAStartedReader) {
