@@ -84,13 +84,16 @@ bool setUpScene(const ViewerOptions& options, std::string* error) {
 
 StartUpOutcome startUp(const ViewerOptions& options, const StartUpHost& host, VideoFacts* video) {
     VideoSource source = chooseVideoSource(options.sources);
-    const std::string captureOption = firstCaptureOption(options.capture);
-    if (!captureOption.empty() && source.kind != VideoSourceKind::kCamera && source.kind != VideoSourceKind::kNone)
-        return failWith(kUsageErrorStatus, host.program,
-                        captureOption + " applies to cameras only, not to " + source.path + " (see --help)");
+    const std::string refusal = captureOptionsRefusal(options.capture, options.sources);
+    if (!refusal.empty()) return failWith(kUsageErrorStatus, host.program, refusal);
     if (!openVideoSource(source, options.capture, &movie)) return sourceFailure(host, options);
     initRecords(options.board);
     if (!readVideoSize(&movie)) return sourceFailure(host, options);
+    if (movie.width > kMaxVideoSide || movie.height > kMaxVideoSide)
+        return failWith(kRunFailure, host.program,
+                        "the video's frames are " + std::to_string(movie.width) + " x " +
+                            std::to_string(movie.height) + "; at most " + std::to_string(kMaxVideoSide) +
+                            " x " + std::to_string(kMaxVideoSide) + " can be drawn");
     std::string error;
     if (!setUpCamera(options, movie.width, movie.height, &error)) return failWith(kRunFailure, host.program, error);
     if (!setUpScene(options, &error)) return failWith(kRunFailure, host.program, error);

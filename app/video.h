@@ -41,6 +41,10 @@ bool isLiveSource(VideoSourceKind kind);
 // once). False when there is no source or it cannot be opened.
 bool openVideoSource(const VideoSource& source, const CaptureRequest& request, Movie* movie);
 
+// The largest frame side drawn: a source that announces more (a damaged or
+// hostile file or stream) is refused before anything is allocated for it.
+constexpr int kMaxVideoSide = 8192;
+
 // Frame size from the capture, or from its first frame when the capture
 // reports none. False when neither gives a size.
 bool readVideoSize(Movie* movie);

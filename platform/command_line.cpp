@@ -94,11 +94,12 @@ void addCaptureOptions(CLI::App* app, CaptureRequest* request) {
         ->type_name("FOURCC");
 }
 
-std::string firstCaptureOption(const CaptureRequest& request) {
-    if (request.width > 0) return "--capture-size";
-    if (request.fps > 0) return "--capture-fps";
-    if (!request.fourcc.empty()) return "--capture-format";
-    return "";
+std::string captureOptionsRefusal(const CaptureRequest& request, const std::vector<std::string>& sources) {
+    const char* option = request.width > 0 ? "--capture-size"
+                         : request.fps > 0 ? "--capture-fps"
+                         : !request.fourcc.empty() ? "--capture-format" : nullptr;
+    if (option == nullptr || sources.empty() || (sources.size() == 1 && isCameraIndex(sources[0]))) return "";
+    return std::string(option) + " applies to cameras only, not to " + sources[0] + " (see --help)";
 }
 
 const char* projectVersion() { return ARVIEWER_VERSION; }

@@ -18,6 +18,7 @@
 #define APP_COMMAND_LINE_H
 
 #include <string>
+#include <vector>
 
 #include "tsai.h"
 
@@ -82,8 +83,11 @@ struct CaptureRequest {
 // Adds the three options writing into request.
 void addCaptureOptions(CLI::App* app, CaptureRequest* request);
 
-// The first of the three options given ("--capture-size"), or empty for none.
-std::string firstCaptureOption(const CaptureRequest& request);
+// The one line that refuses the capture options for sources that are not a
+// camera ("--capture-size applies to cameras only, not to clip.avi (see
+// --help)"), or empty when none is given or the sources are one camera index
+// (no sources: camera 0).
+std::string captureOptionsRefusal(const CaptureRequest& request, const std::vector<std::string>& sources);
 
 // "WxH" into a board size; false with a reason when it is not a usable board.
 bool parseBoardSize(const std::string& text, BoardSize* board, std::string* error);

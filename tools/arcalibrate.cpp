@@ -357,10 +357,9 @@ int run(const Options& options) {
     std::string error;
     if (!outputWritable(options.output, &error)) return fail(error);
     Source source;
-    const std::string captureOption = firstCaptureOption(options.capture);
-    if (!captureOption.empty() && !(options.sources.size() == 1 && isCameraIndex(options.sources[0]))) {
-        std::fprintf(stderr, "%s: %s applies to cameras only, not to %s (see --help)\n", kProgram,
-                     captureOption.c_str(), options.sources[0].c_str());
+    const std::string refusal = captureOptionsRefusal(options.capture, options.sources);
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, refusal.c_str());
         return kUsageErrorStatus;
     }
     if (!openSource(options.sources, options.capture, &source, &error)) return fail(error);

@@ -121,6 +121,13 @@ TEST_F(ArrenderAgainstViewer, KeysPutTheShipWhereTheViewersKeysDo) {
 
 TEST(Arrender, BadArgumentsAndSourcesFailCleanly) {
     std::string folder = scratchFolder();
+    // Frames wider than anything drawn, refused before they are allocated.
+    const std::string wideFolder = scratchFolder(), wide = wideFolder + "/wide.avi";
+    {
+        cv::VideoWriter writer(wide, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 5, cv::Size(9000, 64));
+        ASSERT_TRUE(writer.isOpened());
+        for (int i = 0; i < 2; ++i) writer.write(cv::Mat(64, 9000, CV_8UC3, cv::Scalar(128, 128, 128)));
+    }
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -144,6 +151,7 @@ TEST(Arrender, BadArgumentsAndSourcesFailCleanly) {
         {{kSampleVideo, "--frames", "5", "--scene", folder}, 1, "is a folder"},
         {{kSampleVideo, "--frames", "5", "--camera", "/dev/zero"}, 1, "is not a regular file"},
         {{kSampleVideo, "--frames", "5", "--scene", "/dev/zero"}, 1, "is not a regular file"},
+        {{wide, "-o", folder + "/e.avi"}, 1, "frames are 9000 x 64; at most 8192 x 8192"},
     };
     for (const Case& c : cases) {
         ChildProcess child;
@@ -153,7 +161,9 @@ TEST(Arrender, BadArgumentsAndSourcesFailCleanly) {
         EXPECT_EQ(error.rfind("arrender: ", 0), 0u) << error;
         EXPECT_NE(error.find(c.said), std::string::npos) << error;
     }
-    for (const char* name : {"a.avi", "b.avi", "c.avi", ".c.partial.avi"}) EXPECT_FALSE(exists(folder + "/" + name)) << name;
+    std::remove(wide.c_str());
+    rmdir(wideFolder.c_str());
+    for (const char* name : {"a.avi", "b.avi", "c.avi", ".c.partial.avi", "e.avi"}) EXPECT_FALSE(exists(folder + "/" + name)) << name;
     EXPECT_TRUE(std::system(("rmdir " + folder).c_str()) == 0) << "files left in " << folder;
 }
 
