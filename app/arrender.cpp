@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "frame.h"
+#include "frame_ages.h"
 #include "frame_reader.h"
 #include "lens_switch.h"
 #include "offscreen_gl.h"
@@ -128,7 +129,8 @@ void printProgress(long done, long total, double seconds, bool last) {
 // The viewer's loop: idle stages, display stages, then what is recorded.
 // A live source's frames the loop had no time for are dropped and counted;
 // one that ends before --frames ends the run as a file would, with a line.
-bool renderFrames(const RenderOutputs& options, long total, bool live, Recording* recording, std::string* error) {
+bool renderFrames(const RenderOutputs& options, long total, bool live, Recording* recording, FrameAges* ages,
+                  std::string* error) {
     if (live) total = options.frameLimit;  // a live source's count means nothing
     if (options.frameLimit >= 0 && (total <= 0 || options.frameLimit < total)) total = options.frameLimit;
     Timings timings;
@@ -145,6 +147,7 @@ bool renderFrames(const RenderOutputs& options, long total, bool live, Recording
         auto readStart = Clock::now();
         if (wantsPicture(*recording, frame)) readBackPicture(recording);
         double readBackMs = millisecondsSince(readStart);
+        if (!options.frameAgesPath.empty()) noteFrameAge(ages, frame);
         auto writeStart = Clock::now();
         if (!recordFrame(recording, frame, times, readBackMs, error)) return false;
         addTimes(&timings, times, readBackMs, millisecondsSince(writeStart));
@@ -199,9 +202,13 @@ int main(int argc, char** argv) {
         destroyOffscreenGL(&offscreen);
         return fail(kRunError, error);
     }
-    bool rendered = renderFrames(options.render, video.frameCount, isLiveSource(video.kind), &recording, &error);
+    FrameAges ages;
+    bool rendered =
+        renderFrames(options.render, video.frameCount, isLiveSource(video.kind), &recording, &ages, &error);
     shutDown();
     if (rendered && !saveCameraInUse(&error)) rendered = false;
+    if (rendered && !options.render.frameAgesPath.empty() && !writeFrameAges(ages, options.render.frameAgesPath, &error))
+        rendered = false;
     bool closed = closeRecording(&recording, rendered, &error);
     destroyOffscreenGL(&offscreen);
     if (!rendered || !closed) return fail(kRunError, error);

@@ -25,6 +25,7 @@ struct HandOff {
     std::condition_variable changed;
     cv::Mat ready;  // decoded, waiting for the loop
     double readyTimestampMs = 0;
+    FrameOrigin readyOrigin, heldOrigin;
     bool hasReady = false;
     bool ended = false;  // the capture delivered no more frames
     bool stopping = false;
@@ -42,6 +43,8 @@ struct Decoder {
     int next = 0;  // buffer to decode into
     int width = 0, height = 0;
     long index = 0;
+    long decodedIndex = -1;  // the frame decoded last, and when
+    std::chrono::steady_clock::time_point decodedAt;
     double fps = kDefaultFps, lastTimestampMs = -1;
     // Set by a stop: a read that returns after it is not normalised, since a
     // reader left stuck in a read must not use the normalisation's work
@@ -77,7 +80,8 @@ bool decodeFrameOrEnd(Decoder* d, int b, cv::Mat* frame, double* timestampMs) {
     if (result.data != d->raw[b].data) result.copyTo(d->normalised[b]), result = d->normalised[b];
     *frame = result;
     *timestampMs = timestampOf(d);
-    ++d->index;
+    d->decodedIndex = d->index++;
+    d->decodedAt = std::chrono::steady_clock::now();
     return true;
 }
 
@@ -115,6 +119,7 @@ void readEveryFrame(HandOff* h, Decoder* d) {
         }
         h->ready = frame;
         h->readyTimestampMs = timestampMs;
+        h->readyOrigin = {d->decodedIndex, d->decodedAt};
         h->hasReady = true;
         h->changed.notify_all();
     }
@@ -144,6 +149,7 @@ void readNewestFrame(HandOff* h, Decoder* d) {
         if (h->hasReady) ++h->dropped;
         h->ready = frame;
         h->readyTimestampMs = timestampMs;
+        h->readyOrigin = {d->decodedIndex, d->decodedAt};
         h->readyBuffer = b;
         h->hasReady = true;
         h->changed.notify_all();
@@ -183,6 +189,7 @@ namespace {
 void takeReadyFrame(cv::Mat* frame, double* timestampMs) {
     *frame = handOff->ready;
     *timestampMs = handOff->readyTimestampMs;
+    handOff->heldOrigin = handOff->readyOrigin;
     handOff->ready.release();
     handOff->heldBuffer = handOff->readyBuffer;
     handOff->readyBuffer = -1;
@@ -249,4 +256,10 @@ long framesDropped() {
     if (!handOff) return droppedByLastReader;
     std::lock_guard<std::mutex> lock(handOff->mutex);
     return handOff->dropped;
+}
+
+FrameOrigin lastFrameOrigin() {
+    if (!handOff) return FrameOrigin();
+    std::lock_guard<std::mutex> lock(handOff->mutex);
+    return handOff->heldOrigin;
 }

@@ -21,6 +21,8 @@
 #ifndef APP_FRAME_READER_H
 #define APP_FRAME_READER_H
 
+#include <chrono>
+
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -66,5 +68,14 @@ cv::VideoCapture* stopFrameReader(int waitMs = kReaderStopWaitMs);
 // Frames decoded and dropped before the loop took them, by the reader that
 // runs or the last one that ran (always 0 for kEveryFrame).
 long framesDropped();
+
+// Where the frame readNextFrame gave last came from: its index among the
+// frames the capture delivered (from 0; dropped ones count) and the moment
+// the reader had decoded it. For measuring how old a frame is when shown.
+struct FrameOrigin {
+    long index = -1;
+    std::chrono::steady_clock::time_point decoded;
+};
+FrameOrigin lastFrameOrigin();
 
 #endif

@@ -140,6 +140,13 @@ void addRecordingOptions(CLI::App* app, RenderOutputs* r) {
            },
            "stop after N frames")
         ->type_name("N");
+    app->add_option("--frame-ages", r->frameAgesPath,
+                    "one row per frame: the source frame drawn, when the reader had it and\n"
+                    "when its picture was finished (ms), for measuring a live source's delay")
+        ->type_name("FILE.csv");
+    app->add_flag("--every-frame", r->everyFrame,
+                  "draw every frame of a camera or stream in order, falling behind when the\n"
+                  "loop is slower than the source (default: the newest frame, the rest dropped)");
 }
 
 CLI::App* newViewerApp(ViewerProgram program) {

@@ -43,6 +43,8 @@ struct RenderOutputs {
     std::vector<Snapshot> snapshots;
     std::vector<KeyAtFrame> keys;
     long frameLimit = -1;  // -1: every frame of the source
+    std::string frameAgesPath;  // empty: no frame ages written
+    bool everyFrame = false;    // a live source's frames all drawn in order, none dropped
 };
 
 struct ViewerOptions {

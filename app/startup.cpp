@@ -112,6 +112,7 @@ StartUpOutcome startUp(const ViewerOptions& options, const StartUpHost& host, Vi
               static_cast<long>(movie.capture->get(cv::CAP_PROP_FRAME_COUNT))};
     // The threads, last.
     if (options.selfCalibrate) startSelfCalibration(cv::Size(movie.width, movie.height), chess.patternSize, host.work);
+    keepEveryFrame(options.render.everyFrame);
     startAcquisition(&movie);
     return {true, 0};
 }

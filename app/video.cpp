@@ -27,8 +27,9 @@ cv::Mat resized;
 // A frame read at start-up to learn the size; handed to the first idle call.
 bool firstFramePending = false;
 
-// The source opened is a camera or a stream.
+// The source opened is a camera or a stream; its reader keeps every frame.
 bool liveSource = false;
+bool everyLiveFrame = false;
 
 // What was opened, for reconnecting, and the attempt under way.
 VideoSource openedSource{VideoSourceKind::kNone, 0, ""};
@@ -142,8 +143,11 @@ bool allocatePixelBuffer(Movie* m) {
     return m->pixels != nullptr;
 }
 
+void keepEveryFrame(bool every) { everyLiveFrame = every; }
+
 bool startAcquisition(Movie* m) {
-    const FrameReaderMode mode = liveSource ? FrameReaderMode::kNewestFrame : FrameReaderMode::kEveryFrame;
+    const FrameReaderMode mode =
+        liveSource && !everyLiveFrame ? FrameReaderMode::kNewestFrame : FrameReaderMode::kEveryFrame;
     if (!startFrameReader(m->capture, firstFramePending ? rawFrame : cv::Mat(), m->width, m->height, mode))
         return false;
     firstFramePending = false;

@@ -58,6 +58,10 @@ bool allocatePixelBuffer(Movie* movie);
 // null meanwhile). A live source's reader keeps only the newest frame
 // (frame_reader.h). False when it runs already.
 bool startAcquisition(Movie* movie);
+
+// Makes the next startAcquisition read a live source's every frame in order,
+// as for a file, instead of only its newest (arrender --every-frame).
+void keepEveryFrame(bool every);
 void stopAcquisition(Movie* movie);
 
 // A live source that was lost, opened again without blocking the loop: each

@@ -11,10 +11,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include <opencv2/videoio.hpp>
@@ -81,6 +83,39 @@ long numberAfter(const std::string& text, const std::string& pattern) {
     return std::stol(m[1]);
 }
 
+// arrender's summary line "N frames of the source dropped ..."; -1 without one.
+long droppedIn(const std::string& text) {
+    std::smatch m;
+    if (!std::regex_search(text, m, std::regex("arrender: ([0-9]+) frames of the source dropped"))) return -1;
+    return std::stol(m[1]);
+}
+
+// A --frame-ages log's source_frame and dropped columns, found by name.
+struct AgeLog {
+    std::vector<long> sourceFrames, dropped;
+};
+
+AgeLog readAgeLog(const std::string& csv) {
+    std::ifstream in(csv);
+    std::string line;
+    std::getline(in, line);
+    std::vector<std::string> header;
+    std::stringstream names(line);
+    for (std::string name; std::getline(names, name, ',');) header.push_back(name);
+    const long source = std::find(header.begin(), header.end(), "source_frame") - header.begin();
+    const long dropped = std::find(header.begin(), header.end(), "dropped") - header.begin();
+    AgeLog log;
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::stringstream row(line);
+        for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
+        if (source >= (long)fields.size() || dropped >= (long)fields.size()) break;
+        log.sourceFrames.push_back(std::stol(fields[source]));
+        log.dropped.push_back(std::stol(fields[dropped]));
+    }
+    return log;
+}
+
 long rowsOf(const std::string& csv) {
     std::ifstream in(csv);
     long rows = -1;  // the header
@@ -121,10 +156,8 @@ TEST(LiveStream, AtItsOwnRateFindsTheBoardsOfTheFileAndEndsCleanly) {
     stopProcess(&server.process);
     ASSERT_EQ(live.status, 0) << live.err;
     const long frames = numberAfter(live.err, "arrender: "), found = numberAfter(live.err, "board found in ");
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(live.err, m, std::regex("arrender: ([0-9]+) frames of the source dropped")))
-        << live.err;
-    const long dropped = std::stol(m[1]);
+    const long dropped = droppedIn(live.err);
+    ASSERT_GE(dropped, 0) << live.err;
     EXPECT_NE(live.err.find("the source ended early, after " + std::to_string(frames) + " frames"), std::string::npos)
         << live.err;
     // Frames dropped at the start (the loop's first frame builds its
@@ -141,20 +174,39 @@ TEST(LiveStream, FasterThanTheLoopDropsAndCountsFramesAndEndsSoonAfterIt) {
     const std::string folder = scratchFolder();
     Server server = serve(6.0);  // 180 frames per second
     const auto start = std::chrono::steady_clock::now();
-    Rendered live = render({server.url, "--track", "--smooth", "--refine", "-o", folder + "/live.avi"});
+    Rendered live = render({server.url, "--track", "--smooth", "--refine", "-o", folder + "/live.avi", "--frame-ages",
+                            folder + "/ages.csv"});
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     waitForExit(&server.process, 10);
     stopProcess(&server.process);
     ASSERT_EQ(live.status, 0) << live.err;
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(live.err, m, std::regex("arrender: ([0-9]+) frames of the source dropped")))
-        << live.err;
-    const long dropped = std::stol(m[1]), frames = numberAfter(live.err, "arrender: ");
+    const long dropped = droppedIn(live.err), frames = numberAfter(live.err, "arrender: ");
     EXPECT_GT(dropped, 0) << live.err;
     EXPECT_GT(frames, 0);
+    // The age log names the source frame of every picture: in order, with
+    // the dropped ones as gaps, counted as the summary counts them.
+    const AgeLog ages = readAgeLog(folder + "/ages.csv");
+    ASSERT_EQ((long)ages.sourceFrames.size(), frames);
+    for (size_t i = 1; i < ages.sourceFrames.size(); ++i) EXPECT_GT(ages.sourceFrames[i], ages.sourceFrames[i - 1]);
+    EXPECT_EQ(ages.sourceFrames.back() + 1 - frames, ages.dropped.back());
+    EXPECT_LE(ages.dropped.back(), dropped);
     // The stream lasts a few seconds at most; the run ends with it, not
     // after a backlog (seconds of margin for a slow machine).
     EXPECT_LT(seconds, 30.0) << live.err;
+    std::system(("rm -rf " + folder).c_str());
+}
+
+// --every-frame: a stream read as a file is, every frame in order, none dropped.
+TEST(LiveStream, EveryFrameKeptDropsNone) {
+    const std::string folder = scratchFolder();
+    Server server = serve(6.0);
+    Rendered live = render({server.url, "--every-frame", "--frames", "40", "--frame-ages", folder + "/ages.csv"});
+    stopProcess(&server.process);
+    ASSERT_EQ(live.status, 0) << live.err;
+    EXPECT_EQ(droppedIn(live.err), 0) << live.err;
+    const AgeLog ages = readAgeLog(folder + "/ages.csv");
+    ASSERT_EQ(ages.sourceFrames.size(), 40u);
+    for (size_t i = 0; i < ages.sourceFrames.size(); ++i) EXPECT_EQ(ages.sourceFrames[i], (long)i);
     std::system(("rm -rf " + folder).c_str());
 }
 
