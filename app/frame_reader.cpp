@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "video.h"
 
@@ -51,6 +52,14 @@ struct Decoder {
     // areas once another reader may.
     std::atomic<bool> stopping{false};
 };
+
+// Readers left stuck in a read, kept reachable for as long as the process
+// lives (their threads may still use them).
+struct Abandoned {
+    HandOff* handOff;
+    Decoder* decoder;
+};
+std::vector<Abandoned>* abandoned = nullptr;
 
 HandOff* handOff = nullptr;
 Decoder* decoder = nullptr;
@@ -235,6 +244,8 @@ cv::VideoCapture* stopFrameReader(int waitMs) {
         // Stuck in a read: the thread keeps its capture, decoder and hand-off,
         // never freed, and ends when the read returns.
         reader->detach();
+        if (!abandoned) abandoned = new std::vector<Abandoned>();
+        abandoned->push_back({handOff, decoder});
         delete reader;
         reader = nullptr;
         decoder = nullptr;
