@@ -17,6 +17,8 @@ packages=(
   clang libclang-rt-14-dev
   # models in common formats (OBJ, glTF, PLY, Collada, FBX) for the viewer
   libassimp-dev
+  # their textures in TGA, PSD, GIF, HDR and PNM: the stb_image header
+  libstb-dev
   # the viewer and its window tests: X11, EGL for offscreen drawing, window
   # pictures (xwd, convert), key presses (xdotool), display checks (xdpyinfo)
   libx11-dev libegl-dev x11-utils x11-apps imagemagick xdotool
