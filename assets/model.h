@@ -11,16 +11,20 @@
 // vertex list or a non-finite position are dropped. No size limit but memory:
 // the counts are those of the file.
 //
-// Textures: the diffuse (or glTF base colour) texture of each material, read
-// with OpenCV (PNG, JPEG, BMP and OpenCV's other formats; not TGA or DDS):
-// from a file (Windows paths with backslashes too, looked up relative to the
+// Textures: the diffuse (or glTF base colour) texture of each material:
+// PNG, JPEG and BMP read with OpenCV; TGA, PSD, GIF, Radiance HDR (made
+// 8-bit by stb_image's gamma 2.2, clamped), binary PNM and PIC with
+// stb_image; OpenCV's other formats (TIFF, WebP...) with OpenCV; not DDS.
+// From a file (Windows paths with backslashes too, looked up relative to the
 // model's folder, then by bare name in that folder, letter case ignored) or
 // embedded in the model (GLB, FBX, '*0' references). A texture given by the caller replaces the
 // model's for every mesh with texture coordinates. A texture that cannot be
-// read (missing, undecodable, TGA) gives one warning line on standard error
-// and leaves the meshes that use it untextured, drawn in their material's
-// diffuse colour; so does an unreadable caller's texture, for all meshes.
-// Pictures wider or taller than kMaxModelTextureSide are scaled down.
+// read (missing, undecodable, DDS, a header announcing more than
+// kMaxModelTexturePixels, a file over kMaxModelTextureFileBytes) gives one
+// warning line on standard error and leaves the meshes that use it
+// untextured, drawn in their material's diffuse colour; so does an
+// unreadable caller's texture, for all meshes. Pictures wider or taller
+// than kMaxModelTextureSide are scaled down.
 //
 // Failure (a missing, unreadable or malformed file, another extension, one
 // without a single triangle) returns false with one line on standard error,
@@ -43,6 +47,10 @@
 #include <vector>
 
 constexpr int kMaxModelTextureSide = 4096;         // texels; larger pictures are scaled down
+constexpr long long kMaxModelTexturePixels = 1LL << 26;  // texels (8192 x 8192); larger pictures are refused
+// Bytes of one picture, file or embedded: an uncompressed RGBA picture of
+// kMaxModelTexturePixels with its header fits.
+constexpr long long kMaxModelTextureFileBytes = kMaxModelTexturePixels * 4 + (1 << 20);
 constexpr float kModelSmoothingAngle = 66.0f;      // degrees; sharper edges keep hard normals
 constexpr long long kMaxModelFileBytes = 1LL << 30;  // larger model files are refused
 

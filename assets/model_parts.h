@@ -7,6 +7,7 @@
 #ifndef ASSETS_MODEL_PARTS_H
 #define ASSETS_MODEL_PARTS_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,24 @@ const aiScene* importScene(Assimp::Importer* importer, const std::string& path);
 std::vector<int> loadMaterialTextures(const aiScene& scene, const std::string& modelPath,
                                       const std::string& overridePath, const std::vector<bool>& wanted,
                                       std::vector<ModelTexture>* textures);
+
+// The sides a picture's header announces, read without decoding it
+// (picture_sides.cpp); false for a header none of the decoders' readers
+// knows, or a damaged one.
+bool measureModelPicture(const unsigned char* bytes, std::size_t size, long long* width, long long* height);
+
+// The picture in bytes[0, size) (a PNG, TGA... file's contents) as a texture
+// named source: 8-bit RGBA, bottom row first, scaled to kMaxModelTextureSide.
+// False with *problem ("cannot be decoded", "W x H texels, more than N
+// allowed"...) for an empty or unreadable picture or one over the bounds of
+// model.h, refused before it is decoded.
+bool decodeModelPicture(const unsigned char* bytes, std::size_t size, const std::string& source,
+                        ModelTexture* texture, std::string* problem);
+
+// The same from width x height texels b, g, r, a, top row first (Assimp's
+// uncompressed embedded pictures).
+bool makeModelTextureFromBgra(const unsigned char* bgra, unsigned width, unsigned height, const std::string& source,
+                              ModelTexture* texture, std::string* problem);
 
 // Whether the triangles of meshes, taken together, enclose a positive volume
 // with every edge run once in each direction (see ModelMesh::closed).

@@ -1,23 +1,22 @@
-// model_textures.cpp - finds and decodes the pictures a model's materials
-// name: files beside the model (Windows paths, case-blind bare names) or
-// pictures embedded in the model (compressed, or raw BGRA texels), decoded
-// by OpenCV into bottom-up RGBA. See model.h for what is accepted.
+// model_textures.cpp - finds the pictures a model's materials name: files
+// beside the model (Windows paths, case-blind bare names) or pictures
+// embedded in the model (compressed files, or raw BGRA texels), and hands
+// their bytes to decodeModelPicture (model_picture.cpp). A file is read only
+// when its length is within kMaxModelTextureFileBytes. See model.h for what
+// is accepted.
 //
 // Usage (inside the loader):
-//     std::vector<int> byMaterial = loadMaterialTextures(*scene, path, "", &model.textures);
+//     std::vector<int> byMaterial = loadMaterialTextures(*scene, path, "", wanted, &model.textures);
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include <assimp/material.h>
 #include <assimp/scene.h>
 #include <assimp/texture.h>
-
-#include <opencv2/core/utils/logger.hpp>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "model_parts.h"
 
@@ -25,74 +24,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr unsigned kMaxRawTextureSide = 16384;  // texels, either side of an embedded raw picture
-constexpr double kSixteenToEightBit = 255.0 / 65535.0;
-constexpr double kUnitToEightBit = 255.0;
-
-// The decoders complain on standard error about files they reject; the loader
-// prints its own one line instead.
-struct QuietOpenCV {
-    cv::utils::logging::LogLevel previous =
-        cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-    ~QuietOpenCV() { cv::utils::logging::setLogLevel(previous); }
-};
-
-cv::Mat toEightBit(const cv::Mat& image) {
-    if (image.depth() == CV_8U) return image;
-    double scale = 1.0;
-    if (image.depth() == CV_16U) scale = kSixteenToEightBit;
-    if (image.depth() == CV_32F || image.depth() == CV_64F) scale = kUnitToEightBit;
-    cv::Mat converted;
-    image.convertTo(converted, CV_8U, scale);
-    return converted;
-}
-
-bool toRgba(const cv::Mat& image, cv::Mat* rgba) {
-    switch (image.channels()) {
-        case 1: cv::cvtColor(image, *rgba, cv::COLOR_GRAY2RGBA); return true;
-        case 3: cv::cvtColor(image, *rgba, cv::COLOR_BGR2RGBA); return true;
-        case 4: cv::cvtColor(image, *rgba, cv::COLOR_BGRA2RGBA); return true;
-        default: return false;
-    }
-}
-
-cv::Mat limitSize(const cv::Mat& image) {
-    const int side = std::max(image.cols, image.rows);
-    if (side <= kMaxModelTextureSide) return image;
-    const double scale = static_cast<double>(kMaxModelTextureSide) / side;
-    cv::Mat smaller;
-    cv::resize(image, smaller, cv::Size(), scale, scale, cv::INTER_AREA);
-    return smaller;
-}
-
-// OpenCV's row 0 is the picture's top; OpenGL takes the bottom row first, so
-// that texture coordinate v = 0 (Assimp's convention) meets the bottom.
-bool makeTexture(const cv::Mat& image, const std::string& source, ModelTexture* texture) {
-    cv::Mat rgba;
-    if (image.empty() || !toRgba(toEightBit(image), &rgba)) return false;
-    cv::Mat upright = limitSize(rgba), bottomUp;
-    cv::flip(upright, bottomUp, 0);
-    texture->width = bottomUp.cols;
-    texture->height = bottomUp.rows;
-    texture->rgba.assign(bottomUp.data, bottomUp.data + bottomUp.total() * bottomUp.elemSize());
-    texture->source = source;
-    return true;
-}
-
-bool readEmbedded(const aiTexture& embedded, int index, ModelTexture* texture) {
-    if (embedded.pcData == nullptr || embedded.mWidth == 0) return false;
+bool readEmbedded(const aiTexture& embedded, int index, ModelTexture* texture, std::string* problem) {
     const std::string source = "embedded #" + std::to_string(index);
-    QuietOpenCV quiet;
-    if (embedded.mHeight == 0) {  // compressed: mWidth bytes of a PNG, JPEG...
-        if (embedded.mWidth > static_cast<unsigned>(INT32_MAX)) return false;
-        const cv::Mat bytes(1, static_cast<int>(embedded.mWidth), CV_8UC1, embedded.pcData);
-        return makeTexture(cv::imdecode(bytes, cv::IMREAD_UNCHANGED), source, texture);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(embedded.pcData);
+    if (bytes == nullptr || embedded.mWidth == 0) {
+        *problem = "empty picture";
+        return false;
     }
-    if (embedded.mWidth > kMaxRawTextureSide || embedded.mHeight > kMaxRawTextureSide) return false;
-    // aiTexel is b, g, r, a; rows taken top first, as in a picture file.
-    const cv::Mat texels(static_cast<int>(embedded.mHeight), static_cast<int>(embedded.mWidth), CV_8UC4,
-                         embedded.pcData);
-    return makeTexture(texels, source, texture);
+    if (embedded.mHeight == 0)  // compressed: mWidth bytes of a PNG, TGA... file
+        return decodeModelPicture(bytes, embedded.mWidth, source, texture, problem);
+    return makeModelTextureFromBgra(bytes, embedded.mWidth, embedded.mHeight, source, texture, problem);
 }
 
 bool isRegularFile(const fs::path& path) {
@@ -131,14 +72,25 @@ fs::path findTextureFile(std::string reference, const fs::path& folder) {
     return findIgnoringCase(folder, written.filename().string());
 }
 
-bool readTextureFile(const fs::path& file, ModelTexture* texture) {
-    QuietOpenCV quiet;
-    return makeTexture(cv::imread(file.string(), cv::IMREAD_UNCHANGED), file.string(), texture);
+bool readTextureFile(const fs::path& file, ModelTexture* texture, std::string* problem) {
+    std::error_code error;
+    const std::uintmax_t length = fs::file_size(file, error);
+    if (error || length > static_cast<std::uintmax_t>(kMaxModelTextureFileBytes)) {
+        *problem = error ? "cannot be read" : "larger than " + std::to_string(kMaxModelTextureFileBytes >> 20) + " MB";
+        return false;
+    }
+    std::vector<unsigned char> bytes(length);
+    std::ifstream in(file, std::ios::binary);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length))) {
+        *problem = "cannot be read";
+        return false;
+    }
+    return decodeModelPicture(bytes.data(), bytes.size(), file.string(), texture, problem);
 }
 
-void warn(const std::string& modelPath, const std::string& reference, const char* problem) {
+void warn(const std::string& modelPath, const std::string& reference, const std::string& problem) {
     std::fprintf(stderr, "model: %s: texture %s: %s; drawn in its material colour\n", modelPath.c_str(),
-                 reference.c_str(), problem);
+                 reference.c_str(), problem.c_str());
 }
 
 // Reads the picture named by reference once (textures shared by several
@@ -149,14 +101,15 @@ int loadReference(const aiScene& scene, const std::string& modelPath, const std:
     if (known != loaded->end()) return known->second;
     ModelTexture texture;
     bool ok = false;
+    std::string problem;
     const std::pair<const aiTexture*, int> embedded = scene.GetEmbeddedTextureAndIndex(reference.c_str());
     if (embedded.first != nullptr) {
-        ok = readEmbedded(*embedded.first, embedded.second, &texture);
-        if (!ok) warn(modelPath, reference, "embedded picture cannot be decoded");
+        ok = readEmbedded(*embedded.first, embedded.second, &texture, &problem);
+        if (!ok) warn(modelPath, reference, "embedded picture: " + problem);
     } else {
         const fs::path file = findTextureFile(reference, fs::path(modelPath).parent_path());
-        ok = !file.empty() && readTextureFile(file, &texture);
-        if (!ok) warn(modelPath, reference, file.empty() ? "not found" : "cannot be decoded");
+        ok = !file.empty() && readTextureFile(file, &texture, &problem);
+        if (!ok) warn(modelPath, reference, file.empty() ? "not found" : problem);
     }
     int index = -1;
     if (ok) {
@@ -187,13 +140,14 @@ std::vector<int> loadMaterialTextures(const aiScene& scene, const std::string& m
     if (std::find(wanted.begin(), wanted.end(), true) == wanted.end()) return byMaterial;
     if (!overridePath.empty()) {
         ModelTexture texture;
-        if (isRegularFile(overridePath) && readTextureFile(overridePath, &texture)) {
+        std::string problem = "not found";
+        if (isRegularFile(overridePath) && readTextureFile(overridePath, &texture, &problem)) {
             textures->push_back(std::move(texture));
             const int index = static_cast<int>(textures->size()) - 1;
             for (unsigned m = 0; m < scene.mNumMaterials; ++m)
                 if (wanted[m]) byMaterial[m] = index;
         } else {
-            warn(modelPath, overridePath, isRegularFile(overridePath) ? "cannot be decoded" : "not found");
+            warn(modelPath, overridePath, problem);
         }
         return byMaterial;
     }
