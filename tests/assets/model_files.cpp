@@ -91,18 +91,24 @@ void writeCubeObj(const std::string& folder, const std::string& name, const Cube
 }
 
 void writeSquareGltf(const std::string& path, const cv::Mat& picture, const cv::Vec3f& translation) {
-    std::vector<unsigned char> buffer, png;
+    std::vector<unsigned char> png;
+    cv::imencode(".png", picture, png);
+    writeSquareGltfWithImage(path, png, "image/png", translation);
+}
+
+void writeSquareGltfWithImage(const std::string& path, const std::vector<unsigned char>& image,
+                              const std::string& mimeType, const cv::Vec3f& translation) {
+    std::vector<unsigned char> buffer;
     append(&buffer, std::vector<float>{-1, 1, 0, 1, 1, 0, 1, -1, 0, -1, -1, 0});
     append(&buffer, std::vector<float>{0, 0, 1, 0, 1, 1, 0, 1});  // top-left origin
     append(&buffer, std::vector<unsigned short>{0, 2, 1, 0, 3, 2});
-    cv::imencode(".png", picture, png);
     std::ostringstream json;
     json << R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
          << R"("nodes":[{"mesh":0,"translation":[)" << translation[0] << ',' << translation[1] << ','
          << translation[2] << "]}],"
          << R"("meshes":[{"primitives":[{"attributes":{"POSITION":0,"TEXCOORD_0":1},"indices":2,"material":0}]}],)"
          << R"("materials":[{"pbrMetallicRoughness":{"baseColorTexture":{"index":0}}}],)"
-         << R"("textures":[{"source":0}],"images":[{"uri":"data:image/png;base64,)" << base64(png) << R"("}],)"
+         << R"("textures":[{"source":0}],"images":[{"uri":"data:)" << mimeType << ";base64," << base64(image) << R"("}],)"
          << R"("buffers":[{"byteLength":)" << buffer.size()
          << R"(,"uri":"data:application/octet-stream;base64,)" << base64(buffer) << R"("}],)"
          << R"("bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":48},)"

@@ -38,6 +38,9 @@ void writeCubeObj(const std::string& folder, const std::string& name, const Cube
 // picture's top left, as glTF's do; buffer and picture (PNG) in data URIs;
 // its node moved by translation.
 void writeSquareGltf(const std::string& path, const cv::Mat& picture, const cv::Vec3f& translation);
+// The same with an encoded picture file of that MIME type in its data URI.
+void writeSquareGltfWithImage(const std::string& path, const std::vector<unsigned char>& image,
+                              const std::string& mimeType, const cv::Vec3f& translation);
 
 struct ObjCounts {
     std::size_t triangles = 0;  // fan triangles with three distinct corner positions
