@@ -111,6 +111,27 @@ TEST(ContainedModels, HostileFilesAreRefusedInOneLine) {
     }
 }
 
+TEST(ContainedModels, HostileTexturesLeaveTheModelInItsColoursWithOneLine) {
+    const std::string folder = freshFolder("contained_textures");
+    // A TGA header announcing 65535 x 65535 texels, then a cut duck's TGA.
+    std::string huge = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, '\xff', '\xff', '\xff', '\xff', 24, 0};
+    writeBytes(folder + "/huge.tga", huge + std::string(64, '\x40'));
+    std::ifstream in(kModels / "Collada/duckCM.tga", std::ios::binary);
+    const std::string duck((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    writeBytes(folder + "/cut.tga", duck.substr(0, duck.size() / 3));
+    for (const char* picture : {"huge.tga", "cut.tga"}) {
+        SCOPED_TRACE(picture);
+        writeSquareObj(folder, "square", picture);
+        Model model;
+        const Loaded loaded = loadContained(folder + "/square.obj", &model);
+        ASSERT_TRUE(loaded.ok) << loaded.err;
+        EXPECT_EQ(lineCount(loaded.err), 1) << loaded.err;
+        EXPECT_NE(loaded.err.find(std::string(picture) + ": "), std::string::npos) << loaded.err;
+        EXPECT_TRUE(model.textures.empty());
+        EXPECT_EQ(model.meshes[0].texture, -1);
+    }
+}
+
 TEST(ContainedModels, TheMemoryAndTimeWatchesStopTheReader) {
     const std::string duck = (kModels / "Collada/duck.dae").string();
     Model model;
