@@ -62,6 +62,28 @@ void parseSnapshot(const std::string& text, std::vector<Snapshot>* snapshots) {
     snapshots->push_back(s);
 }
 
+// How the overlay looks: shadows, the models' light, smooth edges.
+void addOverlayLookOptions(CLI::App* app, ViewerOptions* o) {
+    app->add_flag("--shadows", o->shadows,
+                  "the model casts its shadow onto the board and the occluders: the video\n"
+                  "darkened where the model keeps the scene's light off (also `shadows:` in a scene)");
+    app->add_option("--shadow-strength", o->shadowStrength,
+                    "how dark a shadow is, 0 (none) to 1 (black); default the scene's, 0.5")
+        ->type_name("S")
+        ->check(CLI::Range(0.0, 1.0));
+    app->add_option_function<std::string>(
+           "--light",
+           [o](const std::string& mode) {
+               if (mode != "auto" && mode != "fixed")
+                   throw CLI::ValidationError("--light", "expected auto or fixed, not '" + mode + "'");
+               o->lightAuto = mode == "auto";
+           },
+           "auto: the light on models (not the 3DS ship) follows the light the board's\n"
+           "white and black squares measure in the video; fixed (default): the scene's")
+        ->type_name("auto|fixed");
+    app->add_flag("--antialias", o->antialias, "draw the overlay's edges with 4x multisampling; the video stays as it is");
+}
+
 // Options that change what the frame loop does: the same in both programs.
 void addFrameLoopOptions(CLI::App* app, ViewerOptions* o) {
     addBoardOption(app, &o->board);
@@ -103,6 +125,7 @@ void addFrameLoopOptions(CLI::App* app, ViewerOptions* o) {
                                        "lands beyond 1.5 noise levels from the prediction (default 20)"))
         ->type_name("B")
         ->needs(smooth);
+    addOverlayLookOptions(app, o);
     app->add_flag("--hud", o->hud,
                   "show the frame rate, the board's state and f in a corner of the picture;\n"
                   "with --self-calibrate also the views kept, the stage, the picture's cells\n"

@@ -64,6 +64,10 @@ struct ViewerOptions {
     std::string sceneFile;       // --scene: the occluders and the model, instead of the built-in scene
     std::string modelFile;       // --model: the built-in scene without occluders, with this model
     CaptureRequest capture;      // --capture-size, --capture-fps, --capture-format: a camera's mode
+    bool shadows = false;        // --shadows: the model's shadow on the board and the occluders
+    double shadowStrength = -1;  // --shadow-strength: 0..1; -1: the scene's (0.5 by default)
+    bool lightAuto = false;      // --light auto: the models' light measured from the board's squares
+    bool antialias = false;      // --antialias: the overlay drawn with 4x multisampling
     RenderOutputs render;        // arrender only
 };
 

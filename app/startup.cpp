@@ -7,6 +7,7 @@
 #include "camera_file.h"
 #include "frame.h"
 #include "lens_switch.h"
+#include "lighting.h"
 #include "picture.h"
 #include "ship.h"
 #include "state.h"
@@ -78,6 +79,9 @@ bool setUpScene(const ViewerOptions& options, std::string* error) {
         error->clear();
         if (!setUpStandingModel(options.modelFile, kStandingModelSize, boardCentre, &scene.model)) return false;
     }
+    setUpModelLight(scene.light);
+    if (options.shadows) scene.shadows.cast = true;
+    if (options.shadowStrength >= 0) scene.shadows.strength = options.shadowStrength;
     error->clear();
     return setUpShip(scene.model);
 }

@@ -170,22 +170,67 @@ bool readModel(SceneReader* r, const YAML::Node& node, SceneModel* m) {
     return !node["steps"] || readSteps(r, node["steps"], m);
 }
 
-bool readAxes(SceneReader* r, const YAML::Node& node, bool* axes) {
+// 1 or 0, true or false.
+bool readAxesLike(SceneReader* r, const YAML::Node& node, const std::string& field, const std::string& expected,
+                  bool* on) {
     double value = 0;
     if (node.IsScalar() && (node.Scalar() == "true" || node.Scalar() == "false")) {
-        *axes = node.Scalar() == "true";
+        *on = node.Scalar() == "true";
         return true;
     }
-    if (!readNumber(r, node, "axes", &value) || (value != 0 && value != 1))
-        return r->fail("axes", "expected 1 (draw the board's axes) or 0");
-    *axes = value == 1;
+    if (!readNumber(r, node, field, &value) || (value != 0 && value != 1)) return r->fail(field, expected);
+    *on = value == 1;
     return true;
 }
 
+bool readAxes(SceneReader* r, const YAML::Node& node, bool* axes) {
+    return readAxesLike(r, node, "axes", "expected 1 (draw the board's axes) or 0", axes);
+}
+
+bool readFraction(SceneReader* r, const YAML::Node& node, const std::string& field, double* value) {
+    if (!readNumber(r, node, field, value)) return false;
+    if (*value < 0 || *value > 1) return r->fail(field, "expected a number from 0 to 1");
+    return true;
+}
+
+// The direction is made unit length; one pointing below the board's plane
+// would light the board from underneath.
+bool readLight(SceneReader* r, const YAML::Node& node, SceneLight* light) {
+    if (!onlyKeys(r, node, "light", {"direction", "intensity", "ambient"})) return false;
+    if (node["direction"]) {
+        ScenePoint d;
+        if (!readPoint(r, node["direction"], "light.direction", &d)) return false;
+        double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        if (!(length > 0) || !std::isfinite(length)) return r->fail("light.direction", "expected a non-zero direction");
+        if (d[1] <= 0) return r->fail("light.direction", "expected a light above the board (y > 0)");
+        for (int i = 0; i < 3; ++i) light->direction[i] = d[i] / length;
+    }
+    if (node["intensity"] && !readFraction(r, node["intensity"], "light.intensity", &light->intensity)) return false;
+    return !node["ambient"] || readFraction(r, node["ambient"], "light.ambient", &light->ambient);
+}
+
+// `shadows: 1`, `shadows: 0`, or a map {cast, strength}; a map without cast
+// casts them.
+bool readShadows(SceneReader* r, const YAML::Node& node, SceneShadows* shadows) {
+    if (!node.IsMap()) {
+        bool cast = false;
+        if (!readAxesLike(r, node, "shadows", "expected 1 (cast shadows), 0, or {cast, strength}", &cast)) return false;
+        shadows->cast = cast;
+        return true;
+    }
+    if (!onlyKeys(r, node, "shadows", {"cast", "strength"})) return false;
+    shadows->cast = true;
+    if (node["cast"] && !readAxesLike(r, node["cast"], "shadows.cast", "expected 1 or 0", &shadows->cast))
+        return false;
+    return !node["strength"] || readFraction(r, node["strength"], "shadows.strength", &shadows->strength);
+}
+
 bool readScene(SceneReader* r, const YAML::Node& root, Scene* scene) {
-    if (!onlyKeys(r, root, "", {"occluders", "model", "axes"})) return false;
+    if (!onlyKeys(r, root, "", {"occluders", "model", "axes", "light", "shadows"})) return false;
     if (root["occluders"] && !readOccluders(r, root["occluders"], &scene->occluders)) return false;
     if (root["model"] && !readModel(r, root["model"], &scene->model)) return false;
+    if (root["light"] && !readLight(r, root["light"], &scene->light)) return false;
+    if (root["shadows"] && !readShadows(r, root["shadows"], &scene->shadows)) return false;
     return !root["axes"] || readAxes(r, root["axes"], &scene->axes);
 }
 

@@ -16,6 +16,11 @@
 //       floor: 0                    # lowest height of the model's origin, board units
 //       steps: { rise: 0.6, turn: 18, advance: 1 }   # board units, degrees, board units
 //     axes: 1                       # 1 draws the board's axes, 0 does not
+//     light:                        # how models other than a 3DS mesh are lit
+//       direction: [-0.4, 1.0, -0.55] # board frame, towards the light (made unit length)
+//       intensity: 0.65             # the directional light, 0..1
+//       ambient: 0.2                # light from everywhere, 0..1
+//     shadows: { cast: 1, strength: 0.5 }   # the model's shadow on the board and occluders
 //
 // The board frame: x along the board's rows, y up from the board, z across
 // the rows; one unit is one square. The corners of a box go in the order
@@ -24,7 +29,11 @@
 // At heading 0 the model's forward (Up key) is the board's +x once oriented.
 //
 // A file without occluders has none, without a model shows the built-in
-// ship, without axes draws them. A file is checked whole before anything
+// ship, without axes draws them, without light has kDefaultSceneLight,
+// without shadows casts none (`shadows: 1` casts them at strength 0.5).
+// Light: intensity + ambient at most 1 keeps a white surface facing the
+// light out of saturation; the direction may not be zero or point below
+// the board. Shadow strength: 0 (none) to 1 (black). A file is checked whole before anything
 // opens: an unknown key, a value of
 // the wrong type, a box without exactly 8 corners, a model or texture file
 // that does not exist, or text that is not YAML gives false with one line
@@ -57,10 +66,29 @@ struct SceneModel {
     double rise, turn, advance;  // key steps: board units, degrees, board units
 };
 
+// One directional light and an ambient term, for the models drawn through
+// the model loader (the 3DS ship is drawn unlit).
+struct SceneLight {
+    ScenePoint direction;  // board frame, from the surface towards the light, unit length
+    double intensity;      // 0..1
+    double ambient;        // 0..1
+};
+constexpr SceneLight kDefaultSceneLight = {{-0.33075929, 0.82689823, -0.45479403}, 0.65, 0.2};
+
+// The model's shadow, the video darkened where the model keeps the light
+// from the board and the occluders.
+struct SceneShadows {
+    bool cast;        // false: no shadows
+    double strength;  // 0: none, 1: black
+};
+constexpr double kDefaultShadowStrength = 0.5;
+
 struct Scene {
     std::vector<Occluder> occluders;
     SceneModel model;
     bool axes;
+    SceneLight light = kDefaultSceneLight;
+    SceneShadows shadows = {false, kDefaultShadowStrength};
 };
 
 // The two buildings beside the board and the ship from spaceship.3DS and

@@ -103,6 +103,34 @@ TEST(SceneFile, JsonAndRelativePathsFromTheScenesFolder) {
     std::system(("rm -rf " + folder).c_str());
 }
 
+TEST(SceneFile, LightAndShadows) {
+    std::string folder = scratchFolder();
+    Scene scene;
+    std::string error;
+    writeFile(folder + "/plain.yml", "axes: 0\n");
+    ASSERT_TRUE(readSceneFile(folder + "/plain.yml", &scene, &error)) << error;
+    EXPECT_FALSE(scene.shadows.cast);
+    EXPECT_DOUBLE_EQ(scene.shadows.strength, kDefaultShadowStrength);
+    EXPECT_DOUBLE_EQ(scene.light.intensity, kDefaultSceneLight.intensity);
+    EXPECT_LE(scene.light.intensity + scene.light.ambient, 1.0) << "a white surface saturates by default";
+
+    writeFile(folder + "/lit.yml", "light: {direction: [0, 2, 0], intensity: 0.5, ambient: 0.1}\nshadows: 1\n");
+    ASSERT_TRUE(readSceneFile(folder + "/lit.yml", &scene, &error)) << error;
+    EXPECT_EQ(scene.light.direction, (ScenePoint{0, 1, 0})) << "made unit length";
+    EXPECT_DOUBLE_EQ(scene.light.intensity, 0.5);
+    EXPECT_DOUBLE_EQ(scene.light.ambient, 0.1);
+    EXPECT_TRUE(scene.shadows.cast);
+
+    writeFile(folder + "/soft.yml", "shadows: {strength: 0.3}\n");
+    ASSERT_TRUE(readSceneFile(folder + "/soft.yml", &scene, &error)) << error;
+    EXPECT_TRUE(scene.shadows.cast) << "a shadows map without cast casts them";
+    EXPECT_DOUBLE_EQ(scene.shadows.strength, 0.3);
+    writeFile(folder + "/off.yml", "shadows: {cast: false, strength: 0.3}\n");
+    ASSERT_TRUE(readSceneFile(folder + "/off.yml", &scene, &error)) << error;
+    EXPECT_FALSE(scene.shadows.cast);
+    std::system(("rm -rf " + folder).c_str());
+}
+
 TEST(SceneFile, BadFilesNameTheFileAndTheField) {
     std::string folder = scratchFolder();
     writeFile(folder + "/ship.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
@@ -124,6 +152,14 @@ TEST(SceneFile, BadFilesNameTheFileAndTheField) {
         {"axes: maybe\n", "axes"},
         {"model: [unclosed\n", "not YAML"},
         {"- just\n- a list\n", "the file"},
+        {"light: {direction: [0, 0, 0]}\n", "light.direction"},
+        {"light: {direction: [0, -1, 0]}\n", "light.direction"},
+        {"light: {intensity: 1.5}\n", "light.intensity"},
+        {"light: {ambient: -0.1}\n", "light.ambient"},
+        {"light: {colour: [1, 1, 1]}\n", "light.colour"},
+        {"shadows: 2\n", "shadows"},
+        {"shadows: {strength: 3}\n", "shadows.strength"},
+        {"shadows: {cast: 1, softness: 2}\n", "shadows.softness"},
     };
     for (const Case& c : cases) {
         writeFile(folder + "/bad.yml", c.text);
