@@ -10,6 +10,8 @@
 #include "model_contained.h"
 #include "model_drawing.h"
 #include "model_gl.h"
+#include "overlay_multisample.h"
+#include "shadow_map.h"
 #include "state.h"
 #include "texture.h"
 
@@ -39,6 +41,15 @@ ShipFrame frame = {{90.0f, 0.0f, 90.0f}, 0.02f, {0, 0, 1}, {0, -1, 0}, {1, 0, 0}
 std::string meshFile = "spaceship.3DS", textureFile = "spaceshiptexture.bmp";
 Model model;           // a model in another format than 3DS
 ModelBuffers buffers;  // and its GL copy
+
+// --shadows and --antialias: their GL objects, made once the context exists.
+struct ShipLook {
+    bool shadows = false, antialias = false;
+    ShadowMap shadowMap;
+    OverlayMultisample multisample;
+    float lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};  // the model's box, its own frame
+};
+ShipLook look;
 
 double radians(double degrees) { return degrees * 3.14159265358979323846 / 180.0; }
 
@@ -188,10 +199,62 @@ bool initNave() {
     return false;
 }
 
-void drawShip() {
+namespace {
+
+// The 3DS mesh's box, of the vertices its triangles may name.
+void meshBounds(const obj_type& mesh, float lo[3], float hi[3]) {
+    for (int i = 0; i < 3; ++i) lo[i] = 1e30f, hi[i] = -1e30f;
+    for (int v = 0; v < mesh.vertex_count; ++v) {
+        const float p[3] = {mesh.vertices[v].x, mesh.vertices[v].y, mesh.vertices[v].z};
+        for (int i = 0; i < 3; ++i) lo[i] = std::fmin(lo[i], p[i]), hi[i] = std::fmax(hi[i], p[i]);
+    }
+    if (mesh.vertex_count > 0) return;
+    for (int i = 0; i < 3; ++i) lo[i] = hi[i] = 0;
+}
+
+void drawModelItself() {
     if (frame.meshIs3DS) drawTexturedMesh(object, object.texture_id, placement(), pose());
     else drawPlacedModel(buffers, placement(), pose());
 }
+
+void castShadow(const float corners[8][3]) {
+    ShadowCaster caster;
+    for (int k = 0; k < 8; ++k)
+        for (int i = 0; i < 3; ++i) caster.corners[k][i] = corners[k][i];
+    beginShadowCasting(&look.shadowMap, scene.light.direction.data(), caster);
+    drawModelItself();
+    endShadowCasting(&look.shadowMap);
+    drawShadows(look.shadowMap, scene.occluders, static_cast<float>(scene.shadows.strength));
+}
+
+}  // namespace
+
+bool setUpShipLook(bool antialias, int width, int height) {
+    if (frame.meshIs3DS) meshBounds(object, look.lo, look.hi);
+    else
+        for (int i = 0; i < 3; ++i) look.lo[i] = model.boundsMin[i], look.hi[i] = model.boundsMax[i];
+    look.shadows = scene.shadows.cast && setUpShadowMap(&look.shadowMap);
+    look.antialias = antialias && setUpOverlayMultisample(width, height, &look.multisample);
+    return look.shadows == scene.shadows.cast && look.antialias == antialias;
+}
+
+void drawShip() {
+    if (!look.shadows && !look.antialias) {
+        drawModelItself();
+        return;
+    }
+    float corners[8][3];
+    placedCorners(look.lo, look.hi, placement(), pose(), corners);
+    if (look.shadows) castShadow(corners);
+    if (!look.antialias) {
+        drawModelItself();
+        return;
+    }
+    if (!beginOverlayMultisample(&look.multisample, corners, scene.occluders)) return;
+    drawModelItself();
+    endOverlayMultisample(&look.multisample);
+}
+
 
 void steerShip(KeyAction action) {
     switch (action) {

@@ -54,7 +54,14 @@ bool loadShipAssets();
 // the viewer ends with status 0.
 bool initNave();
 
-// Display stage: lighting off, texture on, the model's triangles, texture off.
+// After initNave: the GL objects of the scene's shadows and of --antialias
+// for a width x height picture. False when this GL cannot make one of them
+// (one line said): the model is then drawn without it.
+bool setUpShipLook(bool antialias, int width, int height);
+
+// Display stage: with the scene's shadows, the shadow first (shadow_map.h);
+// the model, lighting off, texture on, its triangles, texture off; with
+// --antialias into the overlay's multisampled box (overlay_multisample.h).
 void drawShip();
 
 // Character keys: the ship's keys of the key table (keys.h), either case.

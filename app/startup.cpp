@@ -111,6 +111,7 @@ StartUpOutcome startUp(const ViewerOptions& options, const StartUpHost& host, Vi
     setUpDrawing(movie.width, movie.height);
     int status = kRunFailure;
     if (!host.loadModel(&status)) return {false, status};
+    setUpShipLook(options.antialias, movie.width, movie.height);
     chooseFrameStages(options);
     *video = {source.kind, movie.capture->get(cv::CAP_PROP_FPS),
               static_cast<long>(movie.capture->get(cv::CAP_PROP_FRAME_COUNT))};

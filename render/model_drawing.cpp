@@ -63,3 +63,21 @@ void drawPlacedModel(const ModelBuffers& buffers, const ModelPlacement& placemen
     undoModelTransform(placement, pose);
     glDisable(GL_LIGHTING);
 }
+
+void placedCorners(const float lo[3], const float hi[3], const ModelPlacement& placement, const ModelPose& pose,
+                   float corners[8][3]) {
+    GLint mode = GL_MODELVIEW;
+    glGetIntegerv(GL_MATRIX_MODE, &mode);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    applyModelTransform(placement, pose);
+    GLfloat m[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, m);
+    glPopMatrix();
+    glMatrixMode(static_cast<GLenum>(mode));
+    for (int k = 0; k < 8; ++k) {
+        const float p[3] = {(k & 1) ? hi[0] : lo[0], (k & 2) ? hi[1] : lo[1], (k & 4) ? hi[2] : lo[2]};
+        for (int r = 0; r < 3; ++r) corners[k][r] = m[r] * p[0] + m[4 + r] * p[1] + m[8 + r] * p[2] + m[12 + r];
+    }
+}

@@ -39,4 +39,10 @@ void drawTexturedMesh(const obj_type& mesh, int textureId, const ModelPlacement&
 // The model's buffers; lighting off afterwards, as after the mesh.
 void drawPlacedModel(const ModelBuffers& buffers, const ModelPlacement& placement, const ModelPose& pose);
 
+// The 8 corners of the model's box lo..hi (its own frame) placed in the
+// board frame, as the drawing places them. GL's current matrices are left
+// as they were.
+void placedCorners(const float lo[3], const float hi[3], const ModelPlacement& placement, const ModelPose& pose,
+                   float corners[8][3]);
+
 #endif
