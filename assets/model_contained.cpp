@@ -161,11 +161,15 @@ bool loadModelContained(const std::string& path, const std::string& texturePathO
                        : std::string("the model reader failed on it (") + strsignal(signal) + ")");
         return false;
     }
-    std::fwrite(said.data(), 1, said.size(), stderr);  // its failure's line, or its warnings
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        if (said.empty()) fail(path, "cannot be read");
+        // Its own refusal is one line; anything else is a crash report (a
+        // sanitizer's, say), dropped like the crash's.
+        const bool oneLine = said.rfind("model: ", 0) == 0 && said.find('\n') == said.size() - 1;
+        if (oneLine) std::fwrite(said.data(), 1, said.size(), stderr);
+        else fail(path, said.empty() ? "cannot be read" : "the model reader failed on it");
         return false;
     }
+    std::fwrite(said.data(), 1, said.size(), stderr);  // its warnings
     if (!decodeModel(bytes.data(), bytes.size(), model)) {
         fail(path, "the model reader's answer is incomplete");
         return false;
