@@ -46,6 +46,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kWidth = 640, kHeight = 480;          // pixels, the sample video's size
 constexpr int kTorusRings = 250, kTorusSides = 200; // 2 x 250 x 200 = 100,000 triangles
+constexpr int kCoarseTorusSides = 40;               // --triangles N: N / 80 rings of 40 sides
 constexpr double kTorusRadius = 1.0, kTubeRadius = 0.4;  // model units
 constexpr int kTextureSide = 1024;                  // texels
 constexpr int kDefaultFrames = 200, kWarmUpFrames = 10;
@@ -66,24 +67,24 @@ double processMilliseconds() {
 
 // Positions shared around the seams (so that the torus is found closed),
 // texture coordinates split along them.
-void writeTorus(const fs::path& folder) {
+void writeTorus(const fs::path& folder, int rings, int sides) {
     std::ofstream obj(folder / "torus.obj");
     obj << "mtllib torus.mtl\n";
-    for (int i = 0; i < kTorusRings; ++i)
-        for (int j = 0; j < kTorusSides; ++j) {
-            const double a = 2 * M_PI * i / kTorusRings, b = 2 * M_PI * j / kTorusSides;
+    for (int i = 0; i < rings; ++i)
+        for (int j = 0; j < sides; ++j) {
+            const double a = 2 * M_PI * i / rings, b = 2 * M_PI * j / sides;
             const double r = kTorusRadius + kTubeRadius * std::cos(b);
             obj << "v " << r * std::cos(a) << ' ' << r * std::sin(a) << ' ' << kTubeRadius * std::sin(b) << '\n';
         }
-    for (int i = 0; i <= kTorusRings; ++i)
-        for (int j = 0; j <= kTorusSides; ++j) obj << "vt " << 4.0 * i / kTorusRings << ' ' << 1.0 * j / kTorusSides << '\n';
-    auto corner = [](int i, int j) {  // OBJ counts from 1
-        const int position = (i % kTorusRings) * kTorusSides + (j % kTorusSides) + 1;
-        return ' ' + std::to_string(position) + '/' + std::to_string(i * (kTorusSides + 1) + j + 1);
+    for (int i = 0; i <= rings; ++i)
+        for (int j = 0; j <= sides; ++j) obj << "vt " << 4.0 * i / rings << ' ' << 1.0 * j / sides << '\n';
+    auto corner = [rings, sides](int i, int j) {  // OBJ counts from 1
+        const int position = (i % rings) * sides + (j % sides) + 1;
+        return ' ' + std::to_string(position) + '/' + std::to_string(i * (sides + 1) + j + 1);
     };
     obj << "usemtl checker\n";
-    for (int i = 0; i < kTorusRings; ++i)
-        for (int j = 0; j < kTorusSides; ++j)
+    for (int i = 0; i < rings; ++i)
+        for (int j = 0; j < sides; ++j)
             obj << 'f' << corner(i, j) << corner(i + 1, j) << corner(i + 1, j + 1) << "\nf" << corner(i, j)
                 << corner(i + 1, j + 1) << corner(i, j + 1) << '\n';
     std::ofstream(folder / "torus.mtl") << "newmtl checker\nKd 0.8 0.6 0.2\nmap_Kd checker.png\n";
@@ -195,6 +196,7 @@ struct Options {
     int frames = kDefaultFrames;
     std::string model, texture;
     std::string writeFolder;  // --write: only write the torus's files there
+    int triangles = 0;        // --triangles: the written torus's, about; 0: 100,000
 };
 
 bool parseOptions(int argc, char** argv, Options* options) {
@@ -203,10 +205,11 @@ bool parseOptions(int argc, char** argv, Options* options) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--help") {
             std::printf("usage: model_bench [--frames N] [--model FILE [--texture FILE]]\n"
-                        "       model_bench --write FOLDER\n"
+                        "       model_bench --write FOLDER [--triangles N]\n"
                         "Milliseconds per frame of a 100,000-triangle textured torus (or FILE) drawn over a\n"
                         "640 x 480 background in an offscreen GL context; --write only writes the torus\n"
-                        "(torus.obj, torus.mtl, checker.png) into FOLDER, e.g. for arrender --model.\n");
+                        "(torus.obj, torus.mtl, checker.png) into FOLDER, e.g. for arrender --model; with\n"
+                        "--triangles N a coarser torus of about N triangles (40 sides a ring).\n");
             std::exit(0);
         } else if (arg == "--frames" && hasValue) {
             options->frames = std::atoi(argv[++i]);
@@ -214,6 +217,12 @@ bool parseOptions(int argc, char** argv, Options* options) {
             options->model = argv[++i];
         } else if (arg == "--texture" && hasValue) {
             options->texture = argv[++i];
+        } else if (arg == "--triangles" && hasValue) {
+            options->triangles = std::atoi(argv[++i]);
+            if (options->triangles < 2 * kCoarseTorusSides * 3) {
+                std::fprintf(stderr, "model_bench: --triangles needs at least %d\n", 2 * kCoarseTorusSides * 3);
+                return false;
+            }
         } else if (arg == "--write" && hasValue) {
             options->writeFolder = argv[++i];
         } else {
@@ -268,13 +277,16 @@ int main(int argc, char** argv) {
     if (!options.writeFolder.empty()) {
         std::error_code made;
         fs::create_directories(options.writeFolder, made);
-        writeTorus(options.writeFolder);
+        if (options.triangles > 0)
+            writeTorus(options.writeFolder, options.triangles / (2 * kCoarseTorusSides), kCoarseTorusSides);
+        else
+            writeTorus(options.writeFolder, kTorusRings, kTorusSides);
         return fs::exists(fs::path(options.writeFolder) / "torus.obj") ? 0 : 1;
     }
     const fs::path folder = fs::temp_directory_path() / ("model_bench_" + std::to_string(::getpid()));
     if (options.model.empty()) {
         fs::create_directories(folder);
-        writeTorus(folder);
+        writeTorus(folder, kTorusRings, kTorusSides);
         options.model = (folder / "torus.obj").string();
     }
     Model model;

@@ -42,10 +42,20 @@ void main() {
     vec3 c = mapCoord.xyz / mapCoord.w;
     if (any(lessThan(c.xy, vec2(0.0))) || any(greaterThan(c.xy, vec2(1.0)))) discard;
     float reference = clamp(c.z - bias, 0.0, 1.0);
+    // The kernel's four corners and its centre first: where they agree the
+    // point is far from the edge, wholly lit or wholly in shadow.
+    float corners = shadow2D(depthMap, vec3(c.xy + vec2(-2.0, -2.0) * step, reference)).r
+                  + shadow2D(depthMap, vec3(c.xy + vec2(2.0, -2.0) * step, reference)).r
+                  + shadow2D(depthMap, vec3(c.xy + vec2(-2.0, 2.0) * step, reference)).r
+                  + shadow2D(depthMap, vec3(c.xy + vec2(2.0, 2.0) * step, reference)).r
+                  + shadow2D(depthMap, vec3(c.xy, reference)).r;
+    if (corners > 4.999) discard;
     float lit = 0.0;
-    for (int i = -2; i <= 2; ++i)
-        for (int j = -2; j <= 2; ++j)
-            lit += shadow2D(depthMap, vec3(c.xy + vec2(float(i), float(j)) * step, reference)).r;
+    if (corners > 0.001) {
+        for (int i = -2; i <= 2; ++i)
+            for (int j = -2; j <= 2; ++j)
+                lit += shadow2D(depthMap, vec3(c.xy + vec2(float(i), float(j)) * step, reference)).r;
+    }
     float darkness = strength * (1.0 - lit / 25.0);
     if (darkness <= 0.0) discard;
     gl_FragColor = vec4(0.0, 0.0, 0.0, darkness);

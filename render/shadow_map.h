@@ -31,7 +31,7 @@
 
 #include "scene.h"
 
-constexpr int kShadowMapSide = 1024;  // texels
+constexpr int kShadowMapSide = 512;  // texels
 
 // Corners of the caster's bounds in the board frame.
 struct ShadowCaster {
