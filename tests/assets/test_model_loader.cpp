@@ -16,6 +16,7 @@
 
 #include "model.h"
 #include "model_files.h"
+#include "model_load.h"
 
 namespace fs = std::filesystem;
 using namespace model_files;
@@ -23,19 +24,6 @@ using namespace model_files;
 namespace {
 
 const fs::path kModels = ASSIMP_MODELS_DIR;
-
-struct Loaded {
-    bool ok;
-    std::string err;
-};
-
-Loaded load(const std::string& path, Model* model, const std::string& texture = "") {
-    testing::internal::CaptureStderr();
-    const bool ok = loadModel(path, texture, model);
-    return {ok, testing::internal::GetCapturedStderr()};
-}
-
-int lineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 // The picture as the loader should store it: RGBA, bottom row first.
 cv::Mat bottomUpRgba(const std::string& file) {

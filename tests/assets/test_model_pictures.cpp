@@ -17,6 +17,7 @@
 
 #include "model.h"
 #include "model_files.h"
+#include "model_load.h"
 #include "picture_files.h"
 
 namespace fs = std::filesystem;
@@ -26,19 +27,6 @@ using namespace picture_files;
 namespace {
 
 const fs::path kModels = ASSIMP_MODELS_DIR;
-
-struct Loaded {
-    bool ok;
-    std::string err;
-};
-
-Loaded load(const std::string& path, Model* model, const std::string& texture = "") {
-    testing::internal::CaptureStderr();
-    const bool ok = loadModel(path, texture, model);
-    return {ok, testing::internal::GetCapturedStderr()};
-}
-
-int lineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 Bytes readBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
