@@ -31,7 +31,7 @@ void startFollowingBoardLight() {
 }
 
 void followLightOfBoard() {
-    if (!chess.found) return;
+    if (!chess.found || chess.cornerCount != chess.patternSize.area()) return;
     BoardSquares squares;
     if (!measureBoardSquares(movie.frame, chess.corners, chess.patternSize, &squares)) return;
     followBoardLight(&boardLight, squares, movie.timestampMs);
