@@ -5,6 +5,7 @@
 
 #include "buildings.h"
 #include "hud.h"
+#include "lighting.h"
 #include "picture.h"
 #include "ship.h"
 #include "state.h"
@@ -48,10 +49,11 @@ void drawBoardAxes() { drawAxes(chess.patternSize.width, chess.patternSize.heigh
 
 void nothing() {}
 
-// Chosen at start-up: --hud, and the scene's axes.
+// Chosen at start-up: --hud, the scene's axes, --light auto.
 void (*hudStage)() = nothing;
 void (*countFrameForHud)() = nothing;
 void (*axesStage)() = drawBoardAxes;
+void (*lightStage)() = nothing;
 
 }  // namespace
 
@@ -59,6 +61,8 @@ void chooseFrameStages(const ViewerOptions& options) {
     hudStage = !options.hud ? nothing : options.selfCalibrate ? drawHudWithGuidance : drawHudLine;
     countFrameForHud = options.hud ? noteFrameAnalysed : nothing;
     axesStage = scene.axes ? drawBoardAxes : nothing;
+    lightStage = options.lightAuto ? followLightOfBoard : nothing;
+    if (options.lightAuto) startFollowingBoardLight();
     chooseTrackingSteps(options);
 }
 
@@ -66,6 +70,7 @@ bool acquireNextFrame(StageTimes* t) { return timed(idleSlot(t, kAcquireStage), 
 
 void analyseFrame(StageTimes* t) {
     timed(idleSlot(t, kTrackStage), trackBoard);
+    lightStage();
     timed(idleSlot(t, kConvertStage), convertFrame);
     countFrameForHud();
 }

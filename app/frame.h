@@ -1,10 +1,12 @@
 // frame.h - one frame of the viewer as two stage lists: the idle stages
-// (acquire, track, convert) and the display stages (clear, camera,
-// buildings, video, ship, axes, hud, finish). The windowing layer calls them
-// and adds its own redisplay request and buffer swap, so any program with a
-// current GL context can run the same loop.
+// (acquire, track, the light with --light auto, convert) and the display
+// stages (clear, camera, buildings, video, ship, axes, hud, finish). The
+// windowing layer calls them and adds its own redisplay request and buffer
+// swap, so any program with a current GL context can run the same loop.
 //
-// Which optional stages do their work (the hud) is chosen once at start-up.
+// Which optional stages do their work (the hud, the light) is chosen once at
+// start-up. The light's stage has no time of its own: it is short, and the
+// stage times' columns stay as they were.
 //
 // State: the stages chosen at start-up, private here. Threads: the frame
 // loop's thread only, with the picture's GL context current.

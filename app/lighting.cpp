@@ -1,9 +1,15 @@
-// lighting.cpp - the models' light record.
+// lighting.cpp - the models' light record, and the stage that follows the
+// board's light.
 #include "lighting.h"
+
+#include "board_light.h"
+#include "state.h"
 
 namespace {
 
 ModelLight light = {{0, 1, 0}, 0.65f, 0.2f, {1, 1, 1}};
+
+BoardLight boardLight;
 
 }  // namespace
 
@@ -18,3 +24,16 @@ void setMeasuredLightGain(const float gain[3]) {
 }
 
 const ModelLight& modelLight() { return light; }
+
+void startFollowingBoardLight() {
+    initBoardLight(&boardLight);
+    setMeasuredLightGain(boardLight.gain);
+}
+
+void followLightOfBoard() {
+    if (!chess.found || chess.cornerCount != chess.patternSize.area()) return;
+    BoardSquares squares;
+    if (!measureBoardSquares(movie.frame, chess.corners, chess.patternSize, &squares)) return;
+    followBoardLight(&boardLight, squares, movie.timestampMs);
+    setMeasuredLightGain(boardLight.gain);
+}

@@ -77,6 +77,7 @@ void addOverlayLookOptions(CLI::App* app, ViewerOptions* o) {
                if (mode != "auto" && mode != "fixed")
                    throw CLI::ValidationError("--light", "expected auto or fixed, not '" + mode + "'");
                o->lightAuto = mode == "auto";
+               o->render.lightColumns = o->lightAuto;
            },
            "auto: the light on models (not the 3DS ship) follows the light the board's\n"
            "white and black squares measure in the video; fixed (default): the scene's")

@@ -45,6 +45,7 @@ struct RenderOutputs {
     long frameLimit = -1;  // -1: every frame of the source
     std::string frameAgesPath;  // empty: no frame ages written
     bool everyFrame = false;    // a live source's frames all drawn in order, none dropped
+    bool lightColumns = false;  // --light auto: light_r, light_g, light_b after the poses' other columns
 };
 
 struct ViewerOptions {

@@ -6,19 +6,22 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "lighting.h"
 #include "picture.h"
 #include "state.h"
 #include "tsai.h"
 
 namespace {
 
-void writePoseHeader(std::FILE* out) {
+void writePoseHeader(std::FILE* out, bool lightColumns) {
     std::fprintf(out, "frame,found,f,r1,r2,r3,r4,r5,r6,r7,r8,r9,tx,ty,tz,rms_px,fy,cx,cy,tracked,ms_frame");
     for (const char* name : kIdleStageNames) std::fprintf(out, ",ms_%s", name);
     for (const char* name : kDisplayStageNames) std::fprintf(out, ",ms_%s", name);
     // The lens in use, so that with f, fy, cx, cy every row names the camera
     // that drew it (zeros without one).
-    std::fprintf(out, ",ms_readback,k1,k2,p1,p2,k3,k4,k5,k6\n");
+    std::fprintf(out, ",ms_readback,k1,k2,p1,p2,k3,k4,k5,k6");
+    // --light auto: the models' light, the smoothed gain on the scene's.
+    std::fprintf(out, "%s\n", lightColumns ? ",light_r,light_g,light_b" : "");
 }
 
 // Root mean square distance in pixels between the detected corners and the
@@ -60,6 +63,8 @@ void composePoseRow(Recording* r, long frame, const StageTimes& t, double readBa
     append(&tail, ",%.3f", readBackMs);
     for (int k = 0; k < kMaxDistortionCoefficients; ++k)
         append(&tail, ",%.9g", lens.active && k < lens.model.distortionCount ? lens.model.distortion[k] : 0.0);
+    if (r->options->lightColumns)
+        for (float gain : modelLight().colour) append(&tail, ",%.6f", gain);
     tail += "\n";
     r->rowPending = true;
 }
@@ -81,7 +86,7 @@ bool openPoses(Recording* r, std::string* error) {
         *error = "cannot write poses " + r->options->posesPath;
         return false;
     }
-    writePoseHeader(r->poses);
+    writePoseHeader(r->poses, r->options->lightColumns);
     return true;
 }
 

@@ -1,5 +1,6 @@
 // recording.h - what arrender keeps of each frame: the composed picture as
-// an MJPG video and PNG snapshots, and one row of pose and timing per frame.
+// an MJPG video and PNG snapshots, and one row of pose and timing per frame
+// (with --light auto, the models' light gain in light_r, light_g, light_b last).
 //
 // Every file is written under a hidden temporary name beside its final one
 // (atomic_file.h) and renamed only when the run succeeds, so a failed run

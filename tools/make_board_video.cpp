@@ -22,8 +22,11 @@
 // along the ray of the undistorted point of ((u - cx)/f, (v - cy)/f). With
 // --exposure the frame is the mean of sub-frames spread evenly over the
 // shutter, as many as keep the picture's motion between two of them to
-// about 1 px (at most 64: a fast frame costs up to 64 renders). Then
-// Gaussian sensor noise (--noise, 1.8 grey levels by default).
+// about 1 px (at most 64: a fast frame costs up to 64 renders). The
+// rendered grey levels are sRGB; --illumination and --tint multiply the
+// linear light they encode by a gain per channel ramped over the frames
+// (clipped at white). Then Gaussian sensor noise (--noise, 1.8 grey levels
+// by default).
 //
 // Output: an MJPG AVI (FFMPEG writer, 30 fps); a CSV with one row per frame:
 // frame,f,r1..r9,tx,ty,tz,board_covered,fy,cx,cy,k1,k2,p1,p2,k3 (Pc = R.P + T,
@@ -40,6 +43,7 @@
 //     make_board_video                                   # board.avi, board_truth.csv, board_camera.yml
 //     make_board_video --path sweep --distortion -0.3,0.1,0,0,0 --video /tmp/lens.avi
 //     make_board_video --path swing --exposure 20 --noise 4 --cut 90 --video /tmp/swing.avi
+//     make_board_video --illumination 1:0.5@20-50 --tint 0.8,1,1.25 --video /tmp/dusk.avi
 #include <CLI/CLI.hpp>
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
@@ -141,6 +145,18 @@ constexpr Colour kPredio1Colour = {48, 52, 196};
 constexpr Colour kPredio2Colour = {196, 112, 40};
 constexpr Colour kCardColour = {118, 160, 205};
 
+// The light on the whole scene, a linear gain per channel ramped over the
+// frames: gain `from` up to frame `first`, `to` from frame `last` on, linear
+// between; the tint (B, G, R, 1 = neutral) blended in along the same ramp,
+// or held from the first frame without a ramp.
+struct Illumination {
+    bool ramped = false, tinted = false;
+    double from = 1, to = 1;
+    long first = 0, last = 0;
+    double tint[3] = {1, 1, 1};
+};
+constexpr double kMaxLightGain = 16.0;
+
 struct Options {
     std::string videoPath = "board.avi";
     std::string truthPath;  // empty: derived from videoPath
@@ -159,6 +175,7 @@ struct Options {
     double exposureMs = 0.0;          // 0: no motion blur
     std::vector<int> cuts;            // frames from which the path's clock jumps on
     bool truthOnly = false;           // no video: the truth and the camera file only
+    Illumination illumination;        // --illumination, --tint: the light's gain over the frames
 };
 
 // The printed board's extent: inner corners, and the squares' edges.
@@ -450,6 +467,32 @@ Colour planeColour(const Surroundings& s, double X, double Y) {
     float light = (float)(0.72 + 0.28 / (1 + r * r));
     if (inShadow(s, X, Y)) light *= kShadowFactor;
     return scaled(c, light);
+}
+
+// The illumination's gain on each channel (B, G, R) at a frame.
+void lightGainAt(const Illumination& l, int frame, float gain[3]) {
+    double along = 1.0;
+    if (l.ramped) along = frame <= l.first ? 0.0 : frame >= l.last ? 1.0 : double(frame - l.first) / (l.last - l.first);
+    const double level = l.ramped ? l.from + (l.to - l.from) * along : 1.0;
+    for (int c = 0; c < 3; ++c) gain[c] = (float)(level * (1.0 + (l.tint[c] - 1.0) * along));
+}
+
+// The frame's colours are sRGB-encoded grey levels: the gain multiplies the
+// linear light they encode (IEC 61966-2-1), clipped at white as a sensor does.
+void illuminateFrame(const Illumination& l, int frame, cv::Mat& image) {
+    if (!l.ramped && !l.tinted) return;
+    float gain[3];
+    lightGainAt(l, frame, gain);
+    for (int row = 0; row < image.rows; ++row) {
+        float* p = image.ptr<float>(row);
+        for (int k = 0; k < 3 * image.cols; ++k) {
+            double v = std::clamp(p[k] / 255.0, 0.0, 1.0);
+            double linear = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            linear = std::min(1.0, linear * gain[k % 3]);
+            v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+            p[k] = (float)(255.0 * v);
+        }
+    }
 }
 
 // ---------------------------------------------------------------- one frame
@@ -1110,6 +1153,52 @@ void addPathOptions(CLI::App* app, Options* o, long* pathSeed) {
         ->take_all();
 }
 
+// FROM:TO@FIRST-LAST: gains from 0 to kMaxLightGain, frames FIRST <= LAST.
+bool parseIllumination(const std::string& text, Illumination* l) {
+    const size_t colon = text.find(':'), at = text.find('@'), dash = text.find('-', at == std::string::npos ? 0 : at);
+    if (colon == std::string::npos || at == std::string::npos || dash == std::string::npos || !(colon < at))
+        return false;
+    double from = 0, to = 0;
+    long first = 0, last = 0;
+    int n = 0;
+    if (!parseNumbers(text.substr(0, colon), 1, 1, &from, &n) ||
+        !parseNumbers(text.substr(colon + 1, at - colon - 1), 1, 1, &to, &n) ||
+        !parseInteger(text.substr(at + 1, dash - at - 1), 0, kMaxFrames, &first) ||
+        !parseInteger(text.substr(dash + 1), 0, kMaxFrames, &last))
+        return false;
+    if (from < 0 || to < 0 || from > kMaxLightGain || to > kMaxLightGain || first > last) return false;
+    l->ramped = true, l->from = from, l->to = to, l->first = first, l->last = last;
+    return true;
+}
+
+// The scene's light: its gain over the frames and its colour.
+void addLightOptions(CLI::App* app, Options* o) {
+    app->add_option_function<std::string>(
+           "--illumination",
+           [o](const std::string& text) {
+               if (!parseIllumination(text, &o->illumination))
+                   throw CLI::ValidationError("--illumination", "expected FROM:TO@FIRST-LAST, gains 0 to 16 and "
+                                                                "frames FIRST <= LAST, got '" + text + "'");
+           },
+           "the light's linear gain ramped from FROM (at frame FIRST and before)\nto TO (at frame LAST and after), "
+           "gains 0 to 16 (default none: 1)")
+        ->type_name("FROM:TO@FIRST-LAST");
+    app->add_option_function<std::string>(
+           "--tint",
+           [o](const std::string& text) {
+               double bgr[3];
+               int n = 0;
+               if (!parseNumbers(text, 3, 3, bgr, &n) || *std::min_element(bgr, bgr + 3) < 0 ||
+                   *std::max_element(bgr, bgr + 3) > kMaxLightGain)
+                   throw CLI::ValidationError("--tint", "expected B,G,R gains from 0 to 16, got '" + text + "'");
+               std::copy(bgr, bgr + 3, o->illumination.tint);
+               o->illumination.tinted = true;
+           },
+           "the light's colour, linear gains on blue, green, red (1,1,1 neutral),\nreached at the end of the "
+           "--illumination ramp, blended in along it\n(without a ramp, from the first frame; default none)")
+        ->type_name("B,G,R");
+}
+
 // The sensor noise and the shutter.
 void addExposureOptions(CLI::App* app, Options* o, double* noise) {
     char range[64];
@@ -1139,6 +1228,7 @@ void addOptions(CLI::App* app, Options* o, long* frames, long* width, long* heig
                      "anti-aliasing: N x N samples per pixel, 1 to 8 (default 3)");
     addIntegerOption(app, "--seed", 0, 4294967295L, false, seed, "seed of the sensor noise (default 1)");
     addExposureOptions(app, o, noise);
+    addLightOptions(app, o);
     addBoardOption(app, &o->board);
     addLensOptions(app, o);
     addPathOptions(app, o, pathSeed);
@@ -1295,6 +1385,7 @@ bool renderVideo(const Options& o, const CameraPath& path, const Surroundings& s
         const Camera camera = cameraOnPath(path, clock / kFramesPerSecond);
         if (!o.truthOnly) {
             exposeFrame(o, path, s, lens, clock, camera, &work);
+            illuminateFrame(o.illumination, frame, work.image);
             if (o.noiseSigma > 0) addSensorNoise(o.seed, frame, o.noiseSigma, work.image, work.noise);
             work.image.convertTo(work.picture, CV_8UC3);
             out->video.write(work.picture);

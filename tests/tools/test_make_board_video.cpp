@@ -1,9 +1,11 @@
 // make_board_video through the real program: the clip's format, the corner
 // detector against the ground truth, the covered frames, the camera paths'
-// geometry, the lens options, other boards, and the command line. The clip
-// is made once per test run by the CTest fixture (or here, when a test runs
-// on its own); the other clips are small, for the sanitizer build's sake.
+// geometry, the lens options, other boards, the light's ramp and tint, and the
+// command line. The clip is made once per test run by the CTest fixture (or
+// here, when a test runs on its own); the other clips are small, for the
+// sanitizer build's sake.
 #include <gtest/gtest.h>
+
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -19,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "board_light.h"
 #include "board_video_run.h"
 #include "camera_file.h"
 #include "tsai.h"
@@ -449,6 +452,50 @@ TEST_F(ToolRun, BadArgumentsFailWithAMessageAndWriteNothing) {
     std::string errors;
     EXPECT_EQ(runTool("--help", &errors), 0);
     EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(ToolRun, MalformedLightIsRefusedWithOneLine) {
+    const std::string out = " --frames 2 --video " + dir + "/out.avi";
+    for (const std::string& arguments :
+         {"--illumination -1:1@0-5", "--illumination 1:-0.5@0-5", "--illumination 1:1@9-5", "--illumination a:1@0-5",
+          "--illumination 1:1", "--illumination 1:1@5", "--illumination 1:1@-2-5", "--illumination 1:nan@0-5",
+          "--illumination 1:20@0-5", "--tint 1,2", "--tint 1,-1,1", "--tint x,1,1", "--tint 1,1,1,1", "--tint"}) {
+        std::string errors;
+        EXPECT_NE(runTool(arguments + out, &errors), 0) << arguments;
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << arguments << ": " << errors;
+        EXPECT_NE(errors.find("make_board_video: "), std::string::npos) << arguments << ": " << errors;
+        EXPECT_TRUE(dirEmpty()) << arguments;
+    }
+}
+
+// The tint and the ramp's gain multiply the white squares' linear light,
+// channel by channel in B, G, R order: frame 0 at the ramp's start, frame 3
+// past its end.
+TEST_F(ToolRun, IlluminationScalesTheBoardsLinearLightPerChannel) {
+    const std::string plain = dir + "/plain.avi", lit = dir + "/lit.avi";
+    const std::string common = " --frames 4 --samples 1 --noise 0 --video ";
+    ASSERT_EQ(runTool(common + plain), 0);
+    ASSERT_EQ(runTool("--illumination 1:0.6@1-2 --tint 0.8,1,1.25" + common + lit), 0);
+    auto whiteOf = [](const std::string& video, int frameIndex, float white[3]) {
+        cv::VideoCapture capture(video, cv::CAP_FFMPEG);
+        cv::Mat frame;
+        for (int k = 0; k <= frameIndex; ++k) ASSERT_TRUE(capture.read(frame));
+        std::vector<cv::Point2f> corners;
+        ASSERT_TRUE(findBoard(frame, &corners));
+        BoardSquares s;
+        ASSERT_TRUE(measureBoardSquares(frame, corners.data(), cv::Size(8, 6), &s));
+        std::copy(s.white, s.white + 3, white);
+    };
+    float before[3], litBefore[3], after[3], litAfter[3];
+    whiteOf(plain, 0, before);
+    whiteOf(lit, 0, litBefore);
+    whiteOf(plain, 3, after);
+    whiteOf(lit, 3, litAfter);
+    const double expected[3] = {0.6 * 1.25, 0.6, 0.6 * 0.8};  // red, green, blue
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(litBefore[c] / before[c], 1.0, 0.03) << "channel " << c << " before the ramp";
+        EXPECT_NEAR(litAfter[c] / after[c], expected[c], 0.03 * expected[c]) << "channel " << c << " after it";
+    }
 }
 
 TEST_F(ToolRun, UnwritableOutputFailsAndLeavesNoFileBehind) {
