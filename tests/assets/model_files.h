@@ -42,6 +42,12 @@ void writeSquareGltf(const std::string& path, const cv::Mat& picture, const cv::
 void writeSquareGltfWithImage(const std::string& path, const std::vector<unsigned char>& image,
                               const std::string& mimeType, const cv::Vec3f& translation);
 
+// The same square with materialJson as its one material and the picture
+// files named (relative to path's folder) as its images, texture i showing
+// image i.
+void writeSquareGltfWithMaterial(const std::string& path, const std::string& materialJson,
+                                 const std::vector<std::string>& imageFiles);
+
 struct ObjCounts {
     std::size_t triangles = 0;  // fan triangles with three distinct corner positions
     cv::Vec3f low, high;        // of the positions faces use
