@@ -107,7 +107,7 @@ void writeSquareGltfWithImage(const std::string& path, const std::vector<unsigne
          << R"("nodes":[{"mesh":0,"translation":[)" << translation[0] << ',' << translation[1] << ','
          << translation[2] << "]}],"
          << R"("meshes":[{"primitives":[{"attributes":{"POSITION":0,"TEXCOORD_0":1},"indices":2,"material":0}]}],)"
-         << R"("materials":[{"pbrMetallicRoughness":{"baseColorTexture":{"index":0}}}],)"
+         << R"("materials":[{"pbrMetallicRoughness":{"baseColorTexture":{"index":0},"metallicFactor":0}}],)"
          << R"("textures":[{"source":0}],"images":[{"uri":"data:)" << mimeType << ";base64," << base64(image) << R"("}],)"
          << R"("buffers":[{"byteLength":)" << buffer.size()
          << R"(,"uri":"data:application/octet-stream;base64,)" << base64(buffer) << R"("}],)"

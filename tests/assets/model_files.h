@@ -36,7 +36,7 @@ void writeCubeObj(const std::string& folder, const std::string& name, const Cube
 
 // The same square as a glTF file whose texture coordinates start at the
 // picture's top left, as glTF's do; buffer and picture (PNG) in data URIs;
-// its node moved by translation.
+// its node moved by translation; its material a matte (not metallic) one.
 void writeSquareGltf(const std::string& path, const cv::Mat& picture, const cv::Vec3f& translation);
 // The same with an encoded picture file of that MIME type in its data URI.
 void writeSquareGltfWithImage(const std::string& path, const std::vector<unsigned char>& image,
