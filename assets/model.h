@@ -1,5 +1,5 @@
 // model.h - reads a 3D model in a common format into a plain record of
-// triangle meshes, their material colours and textures, without OpenGL
+// triangle meshes, their materials and textures, without OpenGL
 // (model_gl.h draws it). Through Assimp 5.2; the formats, chosen by the
 // file's extension: OBJ with its MTL (.obj), glTF 2.0 (.gltf, .glb), PLY,
 // Collada (.dae), FBX, STL and 3DS.
@@ -22,7 +22,8 @@
 // From a file (Windows paths with backslashes too, looked up relative to the
 // model's folder, then by bare name in that folder, letter case ignored) or
 // embedded in the model (GLB, FBX, '*0' references). A texture given by the caller replaces the
-// model's for every mesh with texture coordinates. A texture that cannot be
+// model's base texture for every mesh with texture coordinates (its other
+// maps are then not read). A texture that cannot be
 // read (missing, undecodable, DDS, a header announcing more than
 // kMaxModelTexturePixels, a file over kMaxModelTextureFileBytes) gives one
 // warning line on standard error and leaves the meshes that use it

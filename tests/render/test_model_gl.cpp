@@ -266,6 +266,11 @@ TEST(ModelShading, ABrokenProgramGivesOneLineAndALitFixedFunctionModel) {
     EXPECT_NEAR(facing[0], 0.85 * 255, 3);    // the light's own intensity and ambient, not the caller's
     EXPECT_LT(slanting[0], facing[0] - 20);
     EXPECT_NEAR(unlit[0], 0.2 * 255, 3);      // the ambient keeps it from black
+    // The caller's light and lighting as they were.
+    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
+    GLfloat callersAmbient[4];
+    glGetLightfv(GL_LIGHT0, GL_AMBIENT, callersAmbient);
+    EXPECT_EQ(callersAmbient[0], 1.0f);
     releaseModel(&buffers);
 }
 
