@@ -25,27 +25,56 @@ void clearGLErrors() {
     }
 }
 
+// The texels of texture into the texture bound: colours (sRGB-encoded, as
+// pictures are) decoded to linear by GL where the program reads them, data
+// as they are.
+void loadTexels(const ModelTexture& texture, bool srgb) {
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);  // RGBA rows are whole words
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, srgb ? GL_SRGB8_ALPHA8 : GL_RGBA8, texture.width, texture.height, 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, texture.rgba.data());
+    glGenerateMipmap(GL_TEXTURE_2D);
+    glPopClientAttrib();
+}
+
 // Texture parameters as the ship's (texture.h), but mipmaps made by GL at any size.
-GLuint uploadTexture(const ModelTexture& texture) {
+GLuint uploadTexture(const ModelTexture& texture, bool srgb) {
     GLuint name = 0;
     glPushAttrib(GL_TEXTURE_BIT);
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
     glGenTextures(1, &name);
     glBindTexture(GL_TEXTURE_2D, name);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);  // RGBA rows are whole words
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
-    glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, texture.width, texture.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 texture.rgba.data());
-    glGenerateMipmap(GL_TEXTURE_2D);
-    glPopClientAttrib();
+    loadTexels(texture, srgb);
     glPopAttrib();
     return name;
+}
+
+// Which textures some mesh reads as a colour (base or emissive).
+std::vector<bool> colourTextures(const Model& model) {
+    std::vector<bool> colour(model.textures.size(), false);
+    for (const ModelMesh& mesh : model.meshes)
+        for (int index : {mesh.texture, mesh.emissiveTexture})
+            if (index >= 0 && static_cast<std::size_t>(index) < colour.size()) colour[static_cast<std::size_t>(index)] = true;
+    return colour;
+}
+
+// The fixed-function way modulates with the stored colours: the sRGB
+// textures loaded again as they are.
+void loadColourTexturesAsStored(const Model& model, const std::vector<GLuint>& names) {
+    const std::vector<bool> colour = colourTextures(model);
+    glPushAttrib(GL_TEXTURE_BIT);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i] != 0 && colour[i]) {
+            glBindTexture(GL_TEXTURE_2D, names[i]);
+            loadTexels(model.textures[i], false);
+        }
+    glPopAttrib();
 }
 
 bool fitsThisGL(const ModelTexture& texture) {
@@ -58,10 +87,11 @@ bool fitsThisGL(const ModelTexture& texture) {
 // The GL name of every texture of the model, 0 for those it cannot take.
 std::vector<GLuint> uploadTextures(const Model& model, ModelBuffers* buffers) {
     std::vector<GLuint> names;
+    const std::vector<bool> colour = colourTextures(model);
     for (const ModelTexture& texture : model.textures) {
         GLuint name = 0;
         if (fitsThisGL(texture)) {
-            name = uploadTexture(texture);
+            name = uploadTexture(texture, colour[names.size()]);
             buffers->textures.push_back(name);
         } else {
             std::fprintf(stderr, "model: %s: texture %s: %d x %d too large for this GL; drawn in its material colour\n",
@@ -105,7 +135,7 @@ ModelDrawMesh uploadMesh(const ModelMesh& mesh, const std::vector<GLuint>& textu
 
 // A program for every combination of maps the meshes have; on the first
 // that fails, none, and every mesh drawn fixed-function.
-void buildPrograms(const Model& model, const ModelShaderSources& shaders, ModelBuffers* buffers) {
+bool buildPrograms(const Model& model, const ModelShaderSources& shaders, ModelBuffers* buffers) {
     for (std::size_t i = 0; i < buffers->meshes.size(); ++i) {
         ModelDrawMesh& drawn = buffers->meshes[i];
         const int features = surfaceFeatures(model.meshes[i], drawn.surface);
@@ -119,11 +149,12 @@ void buildPrograms(const Model& model, const ModelShaderSources& shaders, ModelB
             for (const ModelProgram& built : buffers->programs) glDeleteProgram(built.name);
             buffers->programs.clear();
             for (ModelDrawMesh& mesh : buffers->meshes) mesh.program = -1;
-            return;
+            return false;
         }
         drawn.program = static_cast<int>(buffers->programs.size());
         buffers->programs.push_back(program);
     }
+    return true;
 }
 
 double determinant3(double a, double b, double c, double d, double e, double f, double g, double h, double i) {
@@ -244,7 +275,7 @@ bool uploadModel(const Model& model, ModelBuffers* buffers, const ModelShaderSou
     clearGLErrors();
     const std::vector<GLuint> textureNames = uploadTextures(model, buffers);
     for (const ModelMesh& mesh : model.meshes) buffers->meshes.push_back(uploadMesh(mesh, textureNames));
-    buildPrograms(model, shaders, buffers);
+    if (!buildPrograms(model, shaders, buffers)) loadColourTexturesAsStored(model, textureNames);
     const GLenum error = glGetError();
     if (error == GL_NO_ERROR) return true;
     std::fprintf(stderr, "model: %s: cannot upload (GL error 0x%x)\n", modelName(model), error);

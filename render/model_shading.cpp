@@ -46,10 +46,12 @@ varying vec3 eyePosition;
 varying vec3 eyeNormal;
 varying vec2 uv;
 
-vec3 toLinear(vec3 c) { return mix(c / 12.92, pow((c + 0.055) / 1.055, vec3(2.4)), step(0.04045, c)); }
+// sRGB's curve from three square roots (within half a level of 255 of the
+// exact curve above its linear toe), cheaper than pow.
 vec3 toSrgb(vec3 c) {
     c = clamp(c, 0.0, 1.0);
-    return mix(c * 12.92, 1.055 * pow(c, vec3(1.0 / 2.4)) - 0.055, step(0.0031308, c));
+    vec3 s1 = sqrt(c), s2 = sqrt(s1), s3 = sqrt(s2);
+    return mix(c * 12.92, 0.585122381 * s1 + 0.783140355 * s2 - 0.368262736 * s3, step(0.0031308, c));
 }
 
 vec3 surfaceNormal() {
@@ -78,8 +80,7 @@ void main() {
     vec3 v = gl_ProjectionMatrix[2][3] == 0.0 ? vec3(0.0, 0.0, 1.0) : normalize(-eyePosition);
     vec4 base = baseColour;
 #ifdef BASE_MAP
-    vec4 texel = texture2D(baseMap, uv);
-    base *= vec4(toLinear(texel.rgb), texel.a);
+    base *= texture2D(baseMap, uv);  // an sRGB texture: GL decodes it
 #endif
     float nl = max(dot(n, lightDirection), 0.0);
     vec3 h = normalize(lightDirection + v);
@@ -102,12 +103,16 @@ void main() {
     vec3 highlight = fresnel * (a2 / (d * d) * visibility * nl) * lightColour;
 #else
     vec3 diffuse = base.rgb * (lightColour * nl + ambientColour);
+#ifdef HIGHLIGHT
     vec3 highlight = nl > 0.0 ? specularColour * pow(nh, shininess) * lightColour : vec3(0.0);
+#else
+    vec3 highlight = vec3(0.0);
+#endif
 #endif
     vec3 colour = diffuse + (1.0 - min(diffuse, 1.0)) * min(highlight, 1.0);
     vec3 glow = emissiveColour;
 #ifdef EMISSIVE_MAP
-    glow *= toLinear(texture2D(emissiveMap, uv).rgb);
+    glow *= texture2D(emissiveMap, uv).rgb;
 #endif
     gl_FragColor = vec4(toSrgb(colour + glow), base.a);
 }
@@ -127,7 +132,8 @@ std::string preamble(int features) {
                                                  {kNormalMap, "NORMAL_MAP"},
                                                  {kMetalRoughness, "METAL_ROUGHNESS"},
                                                  {kMetalRoughnessMap, "METAL_ROUGHNESS_MAP"},
-                                                 {kEmissiveMap, "EMISSIVE_MAP"}};
+                                                 {kEmissiveMap, "EMISSIVE_MAP"},
+                                                 {kHighlight, "HIGHLIGHT"}};
     for (const auto& name : names)
         if (features & name.first) text += std::string("#define ") + name.second + "\n";
     return text;
@@ -164,7 +170,8 @@ ModelSurface describeSurface(const ModelMesh& mesh, const unsigned* names, int n
 int surfaceFeatures(const ModelMesh& mesh, const ModelSurface& s) {
     return (s.baseMap ? kBaseMap : 0) | (s.normalMap ? kNormalMap : 0) |
            (mesh.shading == ModelShading::kMetalRoughness ? kMetalRoughness : 0) |
-           (s.metalRoughnessMap ? kMetalRoughnessMap : 0) | (s.emissiveMap ? kEmissiveMap : 0);
+           (s.metalRoughnessMap ? kMetalRoughnessMap : 0) | (s.emissiveMap ? kEmissiveMap : 0) |
+           (s.specular[0] + s.specular[1] + s.specular[2] > 0 ? kHighlight : 0);
 }
 
 bool buildModelProgram(const ModelShaderSources& sources, int features, ModelProgram* program, std::string* problem) {

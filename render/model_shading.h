@@ -2,8 +2,9 @@
 // (model_light.h), the GLSL way and the fixed-function way.
 //
 // The GLSL program (GLSL 1.20, the fixed-function attributes and matrices)
-// works in linear light: colour textures and Blinn-Phong colours are decoded
-// from sRGB, lit, and encoded to sRGB again as the fragment is written.
+// works in linear light: colour textures (sRGB textures, decoded by GL) and
+// Blinn-Phong colours are decoded from sRGB, lit, and encoded to sRGB again
+// as the fragment is written.
 // glTF's metal-roughness materials shade with a GGX highlight, Schlick's
 // Fresnel term and Smith's visibility; the others Blinn-Phong. A highlight
 // only fills the headroom the diffuse light leaves, so white never saturates
@@ -30,11 +31,13 @@
 #include "model_light.h"
 
 // What a mesh's program samples, bits of ModelProgram::features.
-constexpr int kBaseMap = 1, kNormalMap = 2, kMetalRoughness = 4, kMetalRoughnessMap = 8, kEmissiveMap = 16;
+constexpr int kBaseMap = 1, kNormalMap = 2, kMetalRoughness = 4, kMetalRoughnessMap = 8, kEmissiveMap = 16,
+              kHighlight = 32;  // a Blinn-Phong highlight
 
 // The program's two sources without their #version line: the features are
 // given to them as #define lines (BASE_MAP, NORMAL_MAP, METAL_ROUGHNESS,
-// METAL_ROUGHNESS_MAP, EMISSIVE_MAP). Tests pass broken ones.
+// METAL_ROUGHNESS_MAP, EMISSIVE_MAP, HIGHLIGHT). Colour textures are sRGB
+// textures (GL decodes them), data textures plain. Tests pass broken ones.
 struct ModelShaderSources {
     const char* vertex;
     const char* fragment;
