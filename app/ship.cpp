@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "message_box.h"
+#include "lighting.h"
 #include "model.h"
 #include "model_contained.h"
 #include "model_drawing.h"
@@ -214,7 +215,7 @@ void meshBounds(const obj_type& mesh, float lo[3], float hi[3]) {
 
 void drawModelItself() {
     if (frame.meshIs3DS) drawTexturedMesh(object, object.texture_id, placement(), pose());
-    else drawPlacedModel(buffers, placement(), pose());
+    else drawPlacedModel(buffers, placement(), pose(), modelLight());
 }
 
 void castShadow(const float corners[8][3]) {

@@ -136,6 +136,38 @@ void readDiffuse(const aiMaterial* material, float diffuse[4]) {
         diffuse[3] = std::min(diffuse[3], std::max(0.0f, opacity));
 }
 
+float unitClamped(float value, float fallback) {
+    return std::isfinite(value) ? std::min(1.0f, std::max(0.0f, value)) : fallback;
+}
+
+void readColour(const aiMaterial& material, const char* key, unsigned type, unsigned index, float colour[3]) {
+    aiColor3D value;
+    if (material.Get(key, type, index, value) != AI_SUCCESS) return;
+    const float read[3] = {value.r, value.g, value.b};
+    for (int k = 0; k < 3; ++k) colour[k] = unitClamped(read[k], colour[k]);
+}
+
+// A material with a metallic factor is glTF's metal-roughness model (Assimp
+// sets the factor for glTF 2.0 files); the others shade Blinn-Phong, their
+// highlight's strength folded into its colour.
+void readShading(const aiMaterial& material, ModelMesh* mesh) {
+    readColour(material, AI_MATKEY_COLOR_EMISSIVE, mesh->emissive);
+    float metallic = 1.0f, roughness = 1.0f;
+    if (material.Get(AI_MATKEY_METALLIC_FACTOR, metallic) == AI_SUCCESS) {
+        mesh->shading = ModelShading::kMetalRoughness;
+        mesh->metallic = unitClamped(metallic, 1.0f);
+        if (material.Get(AI_MATKEY_ROUGHNESS_FACTOR, roughness) == AI_SUCCESS)
+            mesh->roughness = unitClamped(roughness, 1.0f);
+        return;
+    }
+    readColour(material, AI_MATKEY_COLOR_SPECULAR, mesh->specular);
+    float shininess = 0.0f, strength = 1.0f;
+    if (material.Get(AI_MATKEY_SHININESS, shininess) == AI_SUCCESS && std::isfinite(shininess))
+        mesh->shininess = std::min(kMaxModelShininess, std::max(0.0f, shininess));
+    if (material.Get(AI_MATKEY_SHININESS_STRENGTH, strength) == AI_SUCCESS && std::isfinite(strength))
+        for (float& c : mesh->specular) c = std::min(1.0f, c * std::max(0.0f, strength));
+}
+
 // The mesh's texture is left as its material's index until the pictures are read.
 bool convertMesh(const aiScene& scene, const aiMesh& source, ModelMesh* mesh) {
     mesh->indices = usableTriangles(source);
@@ -147,6 +179,7 @@ bool convertMesh(const aiScene& scene, const aiMesh& source, ModelMesh* mesh) {
     const unsigned m = source.mMaterialIndex;
     if (m < scene.mNumMaterials) {
         readDiffuse(scene.mMaterials[m], mesh->diffuse);
+        if (scene.mMaterials[m] != nullptr) readShading(*scene.mMaterials[m], mesh);
         if (!mesh->texcoords.empty()) mesh->texture = static_cast<int>(m);
     }
     return true;
@@ -157,9 +190,16 @@ void attachTextures(const aiScene& scene, const std::string& path, const std::st
     std::vector<bool> wanted(scene.mNumMaterials, false);
     for (const ModelMesh& mesh : model->meshes)
         if (mesh.texture >= 0) wanted[static_cast<std::size_t>(mesh.texture)] = true;
-    const std::vector<int> byMaterial = loadMaterialTextures(scene, path, texturePath, wanted, &model->textures);
-    for (ModelMesh& mesh : model->meshes)
-        if (mesh.texture >= 0) mesh.texture = byMaterial[static_cast<std::size_t>(mesh.texture)];
+    const std::vector<MaterialTextures> byMaterial =
+        loadMaterialTextures(scene, path, texturePath, wanted, &model->textures);
+    for (ModelMesh& mesh : model->meshes) {
+        if (mesh.texture < 0) continue;
+        const MaterialTextures& found = byMaterial[static_cast<std::size_t>(mesh.texture)];
+        mesh.texture = found.base;
+        mesh.normalTexture = found.normal;
+        mesh.metalRoughnessTexture = found.metalRoughness;
+        mesh.emissiveTexture = found.emissive;
+    }
 }
 
 void computeBounds(Model* model) {

@@ -3,7 +3,7 @@
 //
 // Usage (inside the loader):
 //     const aiScene* scene = importScene(&importer, path);
-//     std::vector<int> byMaterial = loadMaterialTextures(*scene, path, "", wanted, &model.textures);
+//     std::vector<MaterialTextures> byMaterial = loadMaterialTextures(*scene, path, "", wanted, &model.textures);
 #ifndef ASSETS_MODEL_PARTS_H
 #define ASSETS_MODEL_PARTS_H
 
@@ -22,13 +22,19 @@ class Importer;
 // owned by importer, or nullptr and one line on standard error.
 const aiScene* importScene(Assimp::Importer* importer, const std::string& path);
 
-// The texture of every wanted material of scene (index into *textures, -1
-// for none), read from the files beside modelPath or from the scene itself;
-// or, when overridePath is not empty, that picture for every wanted material.
-// Unreadable pictures give one warning line each and -1.
-std::vector<int> loadMaterialTextures(const aiScene& scene, const std::string& modelPath,
-                                      const std::string& overridePath, const std::vector<bool>& wanted,
-                                      std::vector<ModelTexture>* textures);
+// The textures of one material, indices into Model::textures, -1 for none.
+struct MaterialTextures {
+    int base = -1, normal = -1, metalRoughness = -1, emissive = -1;
+};
+
+// The textures of every wanted material of scene, read from the files beside
+// modelPath or from the scene itself (a picture several materials name is
+// read once); or, when overridePath is not empty, that picture as every
+// wanted material's base texture and no others. Unreadable pictures give
+// one warning line each and -1.
+std::vector<MaterialTextures> loadMaterialTextures(const aiScene& scene, const std::string& modelPath,
+                                                   const std::string& overridePath, const std::vector<bool>& wanted,
+                                                   std::vector<ModelTexture>* textures);
 
 // The sides a picture's header announces, read without decoding it
 // (picture_sides.cpp); false for a header none of the decoders' readers

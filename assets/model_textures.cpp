@@ -1,4 +1,5 @@
-// model_textures.cpp - finds the pictures a model's materials name: files
+// model_textures.cpp - finds the pictures a model's materials name (base
+// colour, normal map, glTF metal-roughness map, emissive map): files
 // beside the model (Windows paths, case-blind bare names) or pictures
 // embedded in the model (compressed files, or raw BGRA texels), and hands
 // their bytes to decodeModelPicture (model_picture.cpp). A file is read only
@@ -6,7 +7,7 @@
 // is accepted.
 //
 // Usage (inside the loader):
-//     std::vector<int> byMaterial = loadMaterialTextures(*scene, path, "", wanted, &model.textures);
+//     std::vector<MaterialTextures> byMaterial = loadMaterialTextures(*scene, path, "", wanted, &model.textures);
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -120,9 +121,10 @@ int loadReference(const aiScene& scene, const std::string& modelPath, const std:
     return index;
 }
 
-bool materialTexture(const aiMaterial& material, std::string* reference) {
+// The first picture the material names for any of types.
+bool materialTexture(const aiMaterial& material, const std::vector<aiTextureType>& types, std::string* reference) {
     aiString path;
-    for (aiTextureType type : {aiTextureType_DIFFUSE, aiTextureType_BASE_COLOR})
+    for (aiTextureType type : types)
         if (material.GetTextureCount(type) > 0 && material.GetTexture(type, 0, &path) == AI_SUCCESS &&
             path.length > 0) {
             *reference = path.C_Str();
@@ -131,12 +133,30 @@ bool materialTexture(const aiMaterial& material, std::string* reference) {
     return false;
 }
 
+// glTF's metal-roughness map is Assimp's texture of unknown kind; some
+// importers name it as the metalness or roughness texture instead.
+MaterialTextures readMaterialTextures(const aiScene& scene, const aiMaterial& material, const std::string& modelPath,
+                                      std::map<std::string, int>* loaded, std::vector<ModelTexture>* textures) {
+    MaterialTextures found;
+    const std::pair<std::vector<aiTextureType>, int*> roles[] = {
+        {{aiTextureType_DIFFUSE, aiTextureType_BASE_COLOR}, &found.base},
+        {{aiTextureType_NORMALS}, &found.normal},
+        {{aiTextureType_UNKNOWN, aiTextureType_METALNESS, aiTextureType_DIFFUSE_ROUGHNESS}, &found.metalRoughness},
+        {{aiTextureType_EMISSIVE}, &found.emissive}};
+    for (const auto& role : roles) {
+        std::string reference;
+        if (materialTexture(material, role.first, &reference))
+            *role.second = loadReference(scene, modelPath, reference, loaded, textures);
+    }
+    return found;
+}
+
 }  // namespace
 
-std::vector<int> loadMaterialTextures(const aiScene& scene, const std::string& modelPath,
-                                      const std::string& overridePath, const std::vector<bool>& wanted,
-                                      std::vector<ModelTexture>* textures) {
-    std::vector<int> byMaterial(scene.mNumMaterials, -1);
+std::vector<MaterialTextures> loadMaterialTextures(const aiScene& scene, const std::string& modelPath,
+                                                   const std::string& overridePath, const std::vector<bool>& wanted,
+                                                   std::vector<ModelTexture>* textures) {
+    std::vector<MaterialTextures> byMaterial(scene.mNumMaterials);
     if (std::find(wanted.begin(), wanted.end(), true) == wanted.end()) return byMaterial;
     if (!overridePath.empty()) {
         ModelTexture texture;
@@ -145,17 +165,15 @@ std::vector<int> loadMaterialTextures(const aiScene& scene, const std::string& m
             textures->push_back(std::move(texture));
             const int index = static_cast<int>(textures->size()) - 1;
             for (unsigned m = 0; m < scene.mNumMaterials; ++m)
-                if (wanted[m]) byMaterial[m] = index;
+                if (wanted[m]) byMaterial[m].base = index;
         } else {
             warn(modelPath, overridePath, problem);
         }
         return byMaterial;
     }
     std::map<std::string, int> loaded;
-    for (unsigned m = 0; m < scene.mNumMaterials; ++m) {
-        std::string reference;
-        if (wanted[m] && scene.mMaterials[m] != nullptr && materialTexture(*scene.mMaterials[m], &reference))
-            byMaterial[m] = loadReference(scene, modelPath, reference, &loaded, textures);
-    }
+    for (unsigned m = 0; m < scene.mNumMaterials; ++m)
+        if (wanted[m] && scene.mMaterials[m] != nullptr)
+            byMaterial[m] = readMaterialTextures(scene, *scene.mMaterials[m], modelPath, &loaded, textures);
     return byMaterial;
 }

@@ -1,4 +1,5 @@
-// model_wire.cpp - the Model record flattened to bytes and back (model_wire.h).
+// model_wire.cpp - the Model record flattened to bytes and back (model_wire.h):
+// meshes with their materials and texture roles, checked as they are read.
 #include "model_wire.h"
 
 #include <cstdint>
@@ -7,7 +8,7 @@
 
 namespace {
 
-constexpr char kMagic[8] = {'A', 'R', 'M', 'O', 'D', 'E', 'L', '1'};
+constexpr char kMagic[8] = {'A', 'R', 'M', 'O', 'D', 'E', 'L', '2'};
 
 class Writer {
 public:
@@ -64,6 +65,60 @@ private:
     std::size_t left;
 };
 
+// Four counts, the diffuse colour, four texture indices, two flags and nine
+// material values.
+constexpr std::size_t kMinimumMeshBytes = 4 * 8 + sizeof(float) * 4 + 4 * 4 + 2 + sizeof(float) * 9;
+
+bool isUnitRange(const float* values, int n) {
+    for (int k = 0; k < n; ++k)
+        if (!(values[k] >= 0.0f && values[k] <= 1.0f)) return false;  // NaN fails too
+    return true;
+}
+
+bool isTextureIndex(std::int32_t index, std::size_t textures) {
+    return index >= -1 && index < static_cast<std::int64_t>(textures);
+}
+
+// The material's values within the ranges loadModel gives them.
+bool readMaterial(Reader* r, std::size_t textures, ModelMesh* mesh) {
+    std::int32_t roles[4];
+    std::uint8_t flags[2];
+    float material[9];
+    if (!r->raw(mesh->diffuse, sizeof mesh->diffuse) || !r->raw(roles, sizeof roles) ||
+        !r->raw(flags, sizeof flags) || !r->raw(material, sizeof material))
+        return false;
+    for (std::int32_t role : roles)
+        if (!isTextureIndex(role, textures)) return false;
+    if (flags[0] > 1 || flags[1] > static_cast<std::uint8_t>(ModelShading::kMetalRoughness)) return false;
+    if (!isUnitRange(mesh->diffuse, 4) || !isUnitRange(material, 3) || !isUnitRange(material + 4, 5) ||
+        !(material[3] >= 0.0f && material[3] <= kMaxModelShininess))
+        return false;
+    mesh->texture = roles[0];
+    mesh->normalTexture = roles[1];
+    mesh->metalRoughnessTexture = roles[2];
+    mesh->emissiveTexture = roles[3];
+    mesh->closed = flags[0] != 0;
+    mesh->shading = static_cast<ModelShading>(flags[1]);
+    for (int k = 0; k < 3; ++k) mesh->specular[k] = material[k], mesh->emissive[k] = material[6 + k];
+    mesh->shininess = material[3];
+    mesh->metallic = material[4];
+    mesh->roughness = material[5];
+    return true;
+}
+
+bool readMesh(Reader* r, std::size_t textures, ModelMesh* mesh) {
+    if (!r->array(&mesh->positions) || !r->array(&mesh->normals) || !r->array(&mesh->texcoords) ||
+        !r->array(&mesh->indices) || !readMaterial(r, textures, mesh))
+        return false;
+    const std::size_t vertices = mesh->positions.size() / 3;
+    if (mesh->positions.size() % 3 != 0 || mesh->normals.size() != mesh->positions.size() ||
+        (!mesh->texcoords.empty() && mesh->texcoords.size() != vertices * 2) || mesh->indices.size() % 3 != 0)
+        return false;
+    for (unsigned index : mesh->indices)
+        if (index >= vertices) return false;
+    return true;
+}
+
 }  // namespace
 
 std::string encodeModel(const Model& model) {
@@ -86,10 +141,13 @@ std::string encodeModel(const Model& model) {
         w.array(m.texcoords);
         w.array(m.indices);
         w.raw(m.diffuse, sizeof m.diffuse);
-        const std::int32_t texture = m.texture;
-        const std::uint8_t closed = m.closed ? 1 : 0;
-        w.raw(&texture, sizeof texture);
-        w.raw(&closed, sizeof closed);
+        const std::int32_t textures[4] = {m.texture, m.normalTexture, m.metalRoughnessTexture, m.emissiveTexture};
+        const std::uint8_t flags[2] = {static_cast<std::uint8_t>(m.closed ? 1 : 0), static_cast<std::uint8_t>(m.shading)};
+        const float material[9] = {m.specular[0], m.specular[1], m.specular[2], m.shininess, m.metallic,
+                                   m.roughness,   m.emissive[0], m.emissive[1], m.emissive[2]};
+        w.raw(textures, sizeof textures);
+        w.raw(flags, sizeof flags);
+        w.raw(material, sizeof material);
     }
     return std::move(w.out);
 }
@@ -113,25 +171,10 @@ bool decodeModel(const char* bytes, std::size_t size, Model* model) {
         t.height = side[1];
     }
     std::uint64_t meshes = 0;
-    if (!r.count(&meshes, 4 * 8 + sizeof(float) * 4 + 4 + 1)) return false;
+    if (!r.count(&meshes, kMinimumMeshBytes)) return false;
     m.meshes.resize(meshes);
-    for (ModelMesh& mesh : m.meshes) {
-        std::int32_t texture = -1;
-        std::uint8_t closed = 0;
-        if (!r.array(&mesh.positions) || !r.array(&mesh.normals) || !r.array(&mesh.texcoords) ||
-            !r.array(&mesh.indices) || !r.raw(mesh.diffuse, sizeof mesh.diffuse) || !r.raw(&texture, sizeof texture) ||
-            !r.raw(&closed, sizeof closed))
-            return false;
-        const std::size_t vertices = mesh.positions.size() / 3;
-        if (mesh.positions.size() % 3 != 0 || mesh.normals.size() != mesh.positions.size() ||
-            (!mesh.texcoords.empty() && mesh.texcoords.size() != vertices * 2) || mesh.indices.size() % 3 != 0)
-            return false;
-        for (unsigned index : mesh.indices)
-            if (index >= vertices) return false;
-        if (texture < -1 || texture >= std::int64_t(m.textures.size())) return false;
-        mesh.texture = texture;
-        mesh.closed = closed != 0;
-    }
+    for (ModelMesh& mesh : m.meshes)
+        if (!readMesh(&r, m.textures.size(), &mesh)) return false;
     if (!r.done()) return false;
     *model = std::move(m);
     return true;

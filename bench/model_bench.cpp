@@ -235,6 +235,9 @@ bool parseOptions(int argc, char** argv, Options* options) {
     return false;
 }
 
+// The viewer's default light for models, seen from the camera's side.
+constexpr ModelLight kBenchLight = {{-0.31f, 0.78f, 0.54f}, 0.65f, 0.2f, {1, 1, 1}};
+
 void runAll(const Model& model, int frames) {
     const cv::Mat background = backgroundPicture();
     setUpLight();
@@ -254,12 +257,12 @@ void runAll(const Model& model, int frames) {
         buffers.culling = culling;
         report(name, measure(frames, background, [&](int frame) {
                    placeModel(model, frame);
-                   drawModel(buffers);
+                   drawModel(buffers, kBenchLight);
                }));
     }
-    report("untextured, lit, closed meshes culled", measure(frames, background, [&](int frame) {
+    report("untextured, shaded, closed meshes culled", measure(frames, background, [&](int frame) {
                placeModel(model, frame);
-               drawModel(lit);
+               drawModel(lit, kBenchLight);
            }));
     report("immediate mode, no culling", measure(frames, background, [&](int frame) {
                placeModel(model, frame);

@@ -57,9 +57,11 @@ void drawTexturedMesh(const obj_type& mesh, int textureId, const ModelPlacement&
     glDisable(GL_TEXTURE_2D);
 }
 
-void drawPlacedModel(const ModelBuffers& buffers, const ModelPlacement& placement, const ModelPose& pose) {
+void drawPlacedModel(const ModelBuffers& buffers, const ModelPlacement& placement, const ModelPose& pose,
+                     const ModelLight& light) {
+    const ModelLight eyeLight = modelLightInEyeSpace(light);  // from the board frame
     applyModelTransform(placement, pose);
-    drawModel(buffers);
+    drawModel(buffers, eyeLight);
     undoModelTransform(placement, pose);
     glDisable(GL_LIGHTING);
 }

@@ -1,6 +1,7 @@
 // model_drawing.h - the steered model in the board frame: the ship's 3DS
 // mesh drawn unlit with its texture's colours (immediate mode, as it always
-// was), or a model's buffer objects (model_gl.h), both placed by
+// was), or a model's buffer objects (model_gl.h) shaded by the models'
+// light, both placed by
 //     glRotate(orientation x) glRotate(orientation y) glRotate(orientation z)
 //     glScale(scale) glTranslate(x, y, z) glRotate(heading, down)
 // and the transform undone afterwards, so that what follows is drawn in the
@@ -36,8 +37,10 @@ struct ModelPose {
 // it has), the texture off.
 void drawTexturedMesh(const obj_type& mesh, int textureId, const ModelPlacement& placement, const ModelPose& pose);
 
-// The model's buffers; lighting off afterwards, as after the mesh.
-void drawPlacedModel(const ModelBuffers& buffers, const ModelPlacement& placement, const ModelPose& pose);
+// The model's buffers shaded by light (its direction in the board frame, the
+// frame in force when called); lighting off afterwards, as after the mesh.
+void drawPlacedModel(const ModelBuffers& buffers, const ModelPlacement& placement, const ModelPose& pose,
+                     const ModelLight& light);
 
 // The 8 corners of the model's box lo..hi (its own frame) placed in the
 // board frame, as the drawing places them. GL's current matrices are left

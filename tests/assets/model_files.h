@@ -36,11 +36,17 @@ void writeCubeObj(const std::string& folder, const std::string& name, const Cube
 
 // The same square as a glTF file whose texture coordinates start at the
 // picture's top left, as glTF's do; buffer and picture (PNG) in data URIs;
-// its node moved by translation.
+// its node moved by translation; its material a matte (not metallic) one.
 void writeSquareGltf(const std::string& path, const cv::Mat& picture, const cv::Vec3f& translation);
 // The same with an encoded picture file of that MIME type in its data URI.
 void writeSquareGltfWithImage(const std::string& path, const std::vector<unsigned char>& image,
                               const std::string& mimeType, const cv::Vec3f& translation);
+
+// The same square with materialJson as its one material and the picture
+// files named (relative to path's folder) as its images, texture i showing
+// image i.
+void writeSquareGltfWithMaterial(const std::string& path, const std::string& materialJson,
+                                 const std::vector<std::string>& imageFiles);
 
 struct ObjCounts {
     std::size_t triangles = 0;  // fan triangles with three distinct corner positions

@@ -2,11 +2,16 @@
 // the process itself reads them, warnings included; hostile files (a count
 // claiming gigabytes, nesting that overflows the parser's stack, a cut file)
 // are refused in one line; the memory and time watches stop a reader; and a
-// damaged answer is refused, never read past its end.
+// damaged answer is refused, never read past its end; materials and their
+// textures' roles come back as the file gives them.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cmath>
 #include <fstream>
+#include <functional>
+
+#include <opencv2/imgcodecs.hpp>
 
 #include "model.h"
 #include "model_contained.h"
@@ -51,6 +56,15 @@ void expectSameModel(const Model& a, const Model& b) {
         EXPECT_TRUE(std::equal(m.diffuse, m.diffuse + 4, n.diffuse));
         EXPECT_EQ(m.texture, n.texture);
         EXPECT_EQ(m.closed, n.closed);
+        EXPECT_EQ(m.shading, n.shading);
+        EXPECT_TRUE(std::equal(m.specular, m.specular + 3, n.specular));
+        EXPECT_TRUE(std::equal(m.emissive, m.emissive + 3, n.emissive));
+        EXPECT_EQ(m.shininess, n.shininess);
+        EXPECT_EQ(m.metallic, n.metallic);
+        EXPECT_EQ(m.roughness, n.roughness);
+        EXPECT_EQ(m.normalTexture, n.normalTexture);
+        EXPECT_EQ(m.metalRoughnessTexture, n.metalRoughnessTexture);
+        EXPECT_EQ(m.emissiveTexture, n.emissiveTexture);
     }
     for (std::size_t i = 0; i < a.textures.size(); ++i) {
         EXPECT_EQ(a.textures[i].width, b.textures[i].width);
@@ -175,5 +189,110 @@ TEST(ModelWire, EveryCutOrDamagedAnswerIsRefusedWithoutReadingPastIt) {
             for (const ModelMesh& mesh : out.meshes)
                 for (unsigned index : mesh.indices) EXPECT_LT(index, mesh.positions.size() / 3);
         }
+    }
+}
+
+namespace {
+
+// Four single-colour pictures beside the models: base, normal map,
+// metal-roughness map, emissive map.
+void writeRolePictures(const std::string& folder) {
+    const char* names[] = {"base.png", "normal.png", "metalrough.png", "glow.png"};
+    const cv::Scalar colours[] = {{0, 200, 255}, {255, 128, 128}, {0, 128, 255}, {0, 0, 255}};
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(cv::imwrite(folder + "/" + names[i], cv::Mat(4, 4, CV_8UC3, colours[i])));
+}
+
+const ModelMesh& onlyMesh(const Model& model) {
+    EXPECT_EQ(model.meshes.size(), 1u);
+    return model.meshes.at(0);
+}
+
+}  // namespace
+
+TEST(ModelMaterials, GltfFactorsAndTextureRolesSurviveTheReaderProcess) {
+    const std::string folder = freshFolder("gltf-material");
+    writeRolePictures(folder);
+    writeSquareGltfWithMaterial(folder + "/square.gltf",
+                                R"({"pbrMetallicRoughness":{"baseColorTexture":{"index":0},"metallicFactor":0.25,)"
+                                R"("roughnessFactor":0.75,"metallicRoughnessTexture":{"index":2}},)"
+                                R"("normalTexture":{"index":1},"emissiveTexture":{"index":3},)"
+                                R"("emissiveFactor":[0.5,0.25,0]})",
+                                {"base.png", "normal.png", "metalrough.png", "glow.png"});
+    Model model;
+    const Loaded loaded = loadContained(folder + "/square.gltf", &model);
+    ASSERT_TRUE(loaded.ok) << loaded.err;
+    EXPECT_EQ(loaded.err, "");
+    const ModelMesh& mesh = onlyMesh(model);
+    EXPECT_EQ(mesh.shading, ModelShading::kMetalRoughness);
+    EXPECT_FLOAT_EQ(mesh.metallic, 0.25f);
+    EXPECT_FLOAT_EQ(mesh.roughness, 0.75f);
+    EXPECT_FLOAT_EQ(mesh.emissive[0], 0.5f);
+    EXPECT_FLOAT_EQ(mesh.emissive[1], 0.25f);
+    ASSERT_EQ(model.textures.size(), 4u);
+    // Each role names its own picture, told apart by its colour (RGBA).
+    const int roles[4] = {mesh.texture, mesh.normalTexture, mesh.metalRoughnessTexture, mesh.emissiveTexture};
+    const unsigned char red[4] = {255, 128, 255, 255}, blue[4] = {0, 255, 0, 0};
+    for (int r = 0; r < 4; ++r) {
+        ASSERT_GE(roles[r], 0) << r;
+        const ModelTexture& texture = model.textures[static_cast<std::size_t>(roles[r])];
+        EXPECT_EQ(texture.rgba[0], red[r]) << r;
+        EXPECT_EQ(texture.rgba[2], blue[r]) << r;
+    }
+}
+
+TEST(ModelMaterials, ObjHighlightAndGlowSurviveTheReaderProcess) {
+    const std::string folder = freshFolder("obj-material");
+    writeRolePictures(folder);
+    writeText(folder + "/square.obj",
+              "mtllib square.mtl\nv -1 -1 0\nv 1 -1 0\nv 1 1 0\nv -1 1 0\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+              "usemtl shiny\nf 1/1 2/2 3/3 4/4\n");
+    writeText(folder + "/square.mtl",
+              "newmtl shiny\nKd 0.5 0.5 0.5\nKs 0.25 0.5 0.75\nNs 40\nKe 0.1 0.2 0.3\nmap_Kd base.png\n"
+              "norm normal.png\nmap_Ke glow.png\n");
+    Model model;
+    const Loaded loaded = loadContained(folder + "/square.obj", &model);
+    ASSERT_TRUE(loaded.ok) << loaded.err;
+    const ModelMesh& mesh = onlyMesh(model);
+    EXPECT_EQ(mesh.shading, ModelShading::kBlinnPhong);
+    EXPECT_FLOAT_EQ(mesh.specular[0], 0.25f);
+    EXPECT_FLOAT_EQ(mesh.specular[2], 0.75f);
+    EXPECT_FLOAT_EQ(mesh.shininess, 40.0f);
+    EXPECT_FLOAT_EQ(mesh.emissive[2], 0.3f);
+    EXPECT_GE(mesh.texture, 0);
+    EXPECT_GE(mesh.normalTexture, 0);
+    EXPECT_GE(mesh.emissiveTexture, 0);
+    EXPECT_EQ(mesh.metalRoughnessTexture, -1);
+    EXPECT_NE(mesh.normalTexture, mesh.texture);
+}
+
+TEST(ModelWire, MaterialsOutOfTheirRangesAreRefused) {
+    Model model;
+    ModelMesh mesh;
+    mesh.positions = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    mesh.normals = {0, 0, 1, 0, 0, 1, 0, 0, 1};
+    mesh.indices = {0, 1, 2};
+    model.meshes.push_back(mesh);
+    Model copy;
+    const std::string good = encodeModel(model);
+    ASSERT_TRUE(decodeModel(good.data(), good.size(), &copy));
+    const std::vector<std::function<void(ModelMesh*)>> faults = {
+        [](ModelMesh* m) { m->normalTexture = 0; },  // the model has no textures
+        [](ModelMesh* m) { m->emissiveTexture = -2; },
+        [](ModelMesh* m) { m->metalRoughnessTexture = 1 << 30; },
+        [](ModelMesh* m) { m->roughness = std::nanf(""); },
+        [](ModelMesh* m) { m->emissive[1] = INFINITY; },
+        [](ModelMesh* m) { m->specular[0] = -0.5f; },
+        [](ModelMesh* m) { m->shininess = 1e9f; },
+        [](ModelMesh* m) { m->diffuse[0] = std::nanf(""); },
+        [](ModelMesh* m) { m->shading = static_cast<ModelShading>(7); },
+    };
+    for (std::size_t f = 0; f < faults.size(); ++f) {
+        Model damaged = model;
+        faults[f](&damaged.meshes[0]);
+        const std::string bytes = encodeModel(damaged);
+        Model out;
+        out.path = "kept";
+        EXPECT_FALSE(decodeModel(bytes.data(), bytes.size(), &out)) << f;
+        EXPECT_EQ(out.path, "kept");
     }
 }

@@ -4,7 +4,8 @@
 // is the file. Any input must load or be refused, in this process's time and
 // memory: a reader that crashes, hangs or grows is stopped and reported, and a
 // model that comes back must hold together (indices within its vertices,
-// textures of their stated size).
+// texture roles within its textures, material values in range, textures of
+// their stated size).
 //
 // Usage:
 //     tests/fuzz/run.sh 600        # every target, ten minutes each
@@ -33,9 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(file);
     Model model;
     if (loadModelContained(path, "", &model)) {
-        for (const ModelMesh& mesh : model.meshes)
+        const long long textures = static_cast<long long>(model.textures.size());
+        for (const ModelMesh& mesh : model.meshes) {
             for (unsigned index : mesh.indices)
                 if (index >= mesh.positions.size() / 3) std::abort();
+            for (int role : {mesh.texture, mesh.normalTexture, mesh.metalRoughnessTexture, mesh.emissiveTexture})
+                if (role < -1 || role >= textures) std::abort();
+            if (!(mesh.roughness >= 0 && mesh.roughness <= 1 && mesh.shininess >= 0)) std::abort();
+        }
         for (const ModelTexture& t : model.textures)
             if (t.rgba.size() != std::size_t(t.width) * std::size_t(t.height) * 4) std::abort();
     }

@@ -1,7 +1,9 @@
 // Models drawn in an offscreen GL context through a known orthographic
 // camera and read back: pictures upright on OBJ and glTF squares, a real GLB
 // box covering exactly its face with its texture's colours, untextured parts
-// lit in their material colour, the near face shown under mirroring
+// lit in their material colour in linear light, highlights that never
+// saturate white, normal maps turning the light, the fixed-function way
+// when the program does not build, the near face shown under mirroring
 // matrices, open surfaces kept, the caller's GL state left as it was.
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 #include <GL/glext.h>
 
 #include <cmath>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -40,39 +43,51 @@ Model loadQuietly(const std::string& path) {
     return model;
 }
 
-// A camera on +z looking down -z, and one white light from the camera's side.
-void frontCameraAndLight() {
+// Full white light from the camera's side, no ambient: a matte surface
+// facing the camera shows its own colour.
+constexpr ModelLight kFrontLight = {{0, 0, 1}, 1.0f, 0.0f, {1, 1, 1}};
+
+// A camera on +z looking down -z; the caller's own light, which the model
+// must ignore, saturating.
+void frontCamera() {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glOrtho(-kHalfView, kHalfView, -kHalfView, kHalfView, -10, 10);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    const GLfloat none[4] = {0, 0, 0, 1}, full[4] = {1, 1, 1, 1}, towardViewer[4] = {0, 0, 1, 0};
-    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, none);
-    glLightfv(GL_LIGHT0, GL_AMBIENT, none);
+    const GLfloat full[4] = {1, 1, 1, 1};
+    glLightfv(GL_LIGHT0, GL_AMBIENT, full);
     glLightfv(GL_LIGHT0, GL_DIFFUSE, full);
-    glLightfv(GL_LIGHT0, GL_POSITION, towardViewer);
     glEnable(GL_LIGHT0);
     glEnable(GL_DEPTH_TEST);
 }
 
-// The picture, row 0 at the top, red-green-blue.
+cv::Mat readPicture() {
+    cv::Mat bottomUp(kSide, kSide, CV_8UC3), picture;
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, kSide, kSide, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data);
+    cv::flip(bottomUp, picture, 0);
+    return picture;
+}
+
+// The picture, row 0 at the top, red-green-blue; light in eye space.
+cv::Mat drawUploaded(const ModelBuffers& buffers, const ModelLight& light) {
+    glClearColor(kBackground[0] / 255.0f, kBackground[1] / 255.0f, kBackground[2] / 255.0f, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    drawModel(buffers, light);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    return readPicture();
+}
+
 cv::Mat draw(const Model& model, ModelCulling culling = ModelCulling::kClosedMeshes,
-             const std::function<void()>& turn = [] {}) {
-    frontCameraAndLight();
+             const std::function<void()>& turn = [] {}, const ModelLight& light = kFrontLight) {
+    frontCamera();
     turn();
     ModelBuffers buffers;
     EXPECT_TRUE(uploadModel(model, &buffers));
     buffers.culling = culling;
-    glClearColor(kBackground[0] / 255.0f, kBackground[1] / 255.0f, kBackground[2] / 255.0f, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    drawModel(buffers);
-    cv::Mat bottomUp(kSide, kSide, CV_8UC3), picture;
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, kSide, kSide, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data);
+    const cv::Mat picture = drawUploaded(buffers, light);
     releaseModel(&buffers);
-    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-    cv::flip(bottomUp, picture, 0);
     return picture;
 }
 
@@ -128,11 +143,12 @@ TEST(ModelPicture, ObjAndGltfSquaresShowTheirPictureUpright) {
     writeSquareGltf(folder + "/square.gltf", quadrantPicture(), cv::Vec3f(0, 0, 0));
     for (const char* name : {"square.obj", "square.gltf"}) {
         SCOPED_TRACE(name);
+        // glTF's matte surfaces keep a faint highlight, bright in sRGB's dark end.
         const cv::Mat picture = draw(loadQuietly(folder + "/" + name));
-        expectColour(picture, -0.5, 0.5, kRed);
-        expectColour(picture, 0.5, 0.5, kGreen);
-        expectColour(picture, -0.5, -0.5, kBlue);
-        expectColour(picture, 0.5, -0.5, kWhite);
+        expectColour(picture, -0.5, 0.5, kRed, 32);
+        expectColour(picture, 0.5, 0.5, kGreen, 32);
+        expectColour(picture, -0.5, -0.5, kBlue, 32);
+        expectColour(picture, 0.5, -0.5, kWhite, 2);
     }
 }
 
@@ -165,18 +181,97 @@ TEST(ModelPicture, RealGlbBoxCoversItsFaceAndShowsItsTexture) {
     EXPECT_GT(differenceUpsideDown / compared, 3 * difference / compared);
 }
 
-TEST(ModelPicture, UntexturedPartsAreLitInTheirMaterialColour) {
-    // Its normals are unusable and computed again; diffuse 0.8, 0, 0.
+TEST(ModelShading, UntexturedPartsAreLitInTheirMaterialColourInLinearLight) {
+    // Its normals are unusable and computed again; base colour 0.8, 0, 0, linear as glTF has it.
     const Model box = loadQuietly((kModels / "glTF2/BoxBadNormals-glTF-Binary/BoxBadNormals.glb").string());
-    expectColour(draw(box), 0, 0, cv::Vec3b(204, 0, 0));
+    const cv::Vec3b red = draw(box).at<cv::Vec3b>(pixelAt(0, 0));
+    EXPECT_GT(red[0], 150);
+    EXPECT_LT(red[1], 60);
 
     const std::string folder = freshFolder("lit");
     writeSquareObj(folder, "square", "missing.png", cv::Vec3f(0.0f, 0.5f, 1.0f));
     const Model square = loadQuietly(folder + "/square.obj");
     expectColour(draw(square), 0, 0, cv::Vec3b(0, 128, 255));
-    // Turned by 60 degrees, the light falls at half strength.
+    // Turned by 60 degrees, half the light: half the linear colour, which
+    // sRGB shows as 93 and 188, not 64 and 128.
     expectColour(draw(square, ModelCulling::kClosedMeshes, [] { glRotatef(60, 0, 1, 0); }), 0, 0,
-                 cv::Vec3b(0, 64, 128));
+                 cv::Vec3b(0, 93, 188));
+    // The light's colour gain tints it.
+    const ModelLight greenish = {{0, 0, 1}, 1.0f, 0.0f, {0.0f, 1.0f, 0.0f}};
+    expectColour(draw(square, ModelCulling::kClosedMeshes, [] {}, greenish), 0, 0, cv::Vec3b(0, 128, 0));
+}
+
+TEST(ModelShading, HighlightsNeverSaturateWhiteAndTexturesModulate) {
+    const std::string folder = freshFolder("shiny");
+    writeText(folder + "/square.obj", "mtllib square.mtl\nv -1 -1 0\nv 1 -1 0\nv 1 1 0\nv -1 1 0\n"
+                                      "usemtl shiny\nf 1 2 3 4\n");
+    writeText(folder + "/square.mtl", "newmtl shiny\nKd 1 1 1\nKs 1 1 1\nNs 20\n");
+    const ModelLight viewersDefault = {{0, 0, 1}, 0.65f, 0.2f, {1, 1, 1}};
+    const cv::Vec3b white = draw(loadQuietly(folder + "/square.obj"), ModelCulling::kNone, [] {}, viewersDefault)
+                                .at<cv::Vec3b>(pixelAt(0, 0));
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_LT(white[k], 255);
+        EXPECT_GT(white[k], 235);  // 0.85 of diffuse light, and some highlight
+    }
+    // Half the light on the picture's white quadrant: darker than the texture.
+    const std::string pictures = freshFolder("modulated");
+    ASSERT_TRUE(cv::imwrite(pictures + "/quadrants.png", quadrantPicture()));
+    writeSquareObj(pictures, "square", "quadrants.png");
+    const ModelLight half = {{0, 0, 1}, 0.5f, 0.0f, {1, 1, 1}};
+    expectColour(draw(loadQuietly(pictures + "/square.obj"), ModelCulling::kNone, [] {}, half), 0.5, -0.5,
+                 cv::Vec3b(188, 188, 188));
+}
+
+TEST(ModelShading, ANormalMapTurnsTheLight) {
+    // A normal map leaning every normal towards +u (the square's +x), lit from +x.
+    const std::string folder = freshFolder("normal-map");
+    ASSERT_TRUE(cv::imwrite(folder + "/white.png", cv::Mat(4, 4, CV_8UC3, cv::Scalar(255, 255, 255))));
+    ASSERT_TRUE(cv::imwrite(folder + "/lean.png", cv::Mat(4, 4, CV_8UC3, cv::Scalar(218, 128, 218))));  // BGR
+    const std::string matte = R"("pbrMetallicRoughness":{"baseColorTexture":{"index":0},"metallicFactor":0})";
+    writeSquareGltfWithMaterial(folder + "/flat.gltf", "{" + matte + "}", {"white.png"});
+    writeSquareGltfWithMaterial(folder + "/leaning.gltf", "{" + matte + R"(,"normalTexture":{"index":1}})",
+                                {"white.png", "lean.png"});
+    const ModelLight fromRight = {{0.866f, 0, 0.5f}, 1.0f, 0.0f, {1, 1, 1}};
+    const ModelLight fromLeft = {{-0.866f, 0, 0.5f}, 1.0f, 0.0f, {1, 1, 1}};
+    const Model flat = loadQuietly(folder + "/flat.gltf"), leaning = loadQuietly(folder + "/leaning.gltf");
+    const int flatRight = draw(flat, ModelCulling::kNone, [] {}, fromRight).at<cv::Vec3b>(pixelAt(0, 0))[1];
+    const int leaningRight = draw(leaning, ModelCulling::kNone, [] {}, fromRight).at<cv::Vec3b>(pixelAt(0, 0))[1];
+    const int leaningLeft = draw(leaning, ModelCulling::kNone, [] {}, fromLeft).at<cv::Vec3b>(pixelAt(0, 0))[1];
+    EXPECT_GT(leaningRight, flatRight + 20);
+    EXPECT_LT(leaningLeft, flatRight - 20);
+    // The same under a mirroring projection (the picture flipped, the lean kept).
+    const int mirroredRight =
+        draw(leaning, ModelCulling::kNone, [] { glMatrixMode(GL_PROJECTION); glScalef(1, -1, 1); glMatrixMode(GL_MODELVIEW); },
+             fromRight).at<cv::Vec3b>(pixelAt(0, 0))[1];
+    EXPECT_NEAR(mirroredRight, leaningRight, 3);
+}
+
+TEST(ModelShading, ABrokenProgramGivesOneLineAndALitFixedFunctionModel) {
+    const std::string folder = freshFolder("fallback");
+    writeSquareObj(folder, "square", "", cv::Vec3f(1, 1, 1));
+    const Model square = loadQuietly(folder + "/square.obj");
+    const ModelShaderSources broken = {modelShaderSources().vertex, "void main() { this is not GLSL }"};
+    frontCamera();
+    ModelBuffers buffers;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(uploadModel(square, &buffers, broken));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("shading: ", 0), 0u) << err;
+    EXPECT_NE(err.find("; models drawn fixed-function\n"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_TRUE(buffers.programs.empty());
+    const cv::Vec3b facing = drawUploaded(buffers, {{0, 0, 1}, 0.65f, 0.2f, {1, 1, 1}}).at<cv::Vec3b>(pixelAt(0, 0));
+    const cv::Vec3b slanting = drawUploaded(buffers, {{0.8f, 0, 0.6f}, 0.65f, 0.2f, {1, 1, 1}}).at<cv::Vec3b>(pixelAt(0, 0));
+    const cv::Vec3b unlit = drawUploaded(buffers, {{0, 0, -1}, 0.65f, 0.2f, {1, 1, 1}}).at<cv::Vec3b>(pixelAt(0, 0));
+    EXPECT_NEAR(facing[0], 0.85 * 255, 3);    // the light's own intensity and ambient, not the caller's
+    EXPECT_LT(slanting[0], facing[0] - 20);
+    EXPECT_NEAR(unlit[0], 0.2 * 255, 3);      // the ambient keeps it from black
+    // The caller's light and lighting as they were.
+    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
+    GLfloat callersAmbient[4];
+    glGetLightfv(GL_LIGHT0, GL_AMBIENT, callersAmbient);
+    EXPECT_EQ(callersAmbient[0], 1.0f);
+    releaseModel(&buffers);
 }
 
 TEST(ModelCulling, TheNearFaceShowsUnderMirroringMatrices) {
@@ -228,10 +323,25 @@ TEST(ModelGLState, DrawingLeavesTheCallersStateAndReleaseFreesTheNames) {
     ModelBuffers drawn[2];
     ASSERT_TRUE(uploadModel(spider, &drawn[0]));
     ASSERT_TRUE(uploadModel(engine, &drawn[1]));
-    drawModel(drawn[0]);
-    drawModel(drawn[1]);
+    glActiveTexture(GL_TEXTURE1);
+    glBindTexture(GL_TEXTURE_2D, callersTexture);
+    glActiveTexture(GL_TEXTURE0);
+    drawModel(drawn[0], kFrontLight);
+    drawModel(drawn[1], kFrontLight);
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);  // as a shadow map's pass
+    drawModel(drawn[0], kFrontLight);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 
     GLint value = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &value);
+    EXPECT_EQ(value, 0);
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &value);
+    EXPECT_EQ(value, GL_TEXTURE0);
+    glActiveTexture(GL_TEXTURE1);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &value);
+    EXPECT_EQ(static_cast<GLuint>(value), callersTexture);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glActiveTexture(GL_TEXTURE0);
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &value);
     EXPECT_EQ(static_cast<GLuint>(value), callersTexture);
     glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &value);
