@@ -4,12 +4,13 @@
 // columns follow the board's white squares as this test measures them in
 // the clip's frames, and the box's colour follows them too, against a run
 // without the option (which divides out how the box's faces turn to the
-// camera). The box's colour is taken as the framebuffer's values, which the
-// models' shading scales linearly with its light.
+// camera). The box's colour is averaged in linear light, as the squares are:
+// the models' shading scales it linearly with their light.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -122,8 +123,20 @@ cv::Mat modelPixels(const cv::Mat& snapshot, const cv::Mat& frame) {
     return mask;
 }
 
+// The mean linear light of the masked pixels: the picture is sRGB-encoded,
+// as the video is, and the board's squares are measured in linear light.
 Rgb meanColour(const cv::Mat& picture, const cv::Mat& mask) {
-    cv::Scalar bgr = cv::mean(picture, mask);
+    cv::Mat linear(picture.size(), CV_32FC3);
+    for (int y = 0; y < picture.rows; ++y)
+        for (int x = 0; x < picture.cols; ++x) {
+            const cv::Vec3b p = picture.at<cv::Vec3b>(y, x);
+            for (int c = 0; c < 3; ++c) {
+                const double v = p[c] / 255.0;
+                linear.at<cv::Vec3f>(y, x)[c] =
+                    static_cast<float>(v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+            }
+        }
+    cv::Scalar bgr = cv::mean(linear, mask);
     return {bgr[2], bgr[1], bgr[0]};
 }
 

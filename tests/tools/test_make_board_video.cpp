@@ -456,12 +456,12 @@ TEST_F(ToolRun, BadArgumentsFailWithAMessageAndWriteNothing) {
 
 TEST_F(ToolRun, MalformedLightIsRefusedWithOneLine) {
     const std::string out = " --frames 2 --video " + dir + "/out.avi";
-    for (const std::string& arguments :
+    for (const char* arguments :
          {"--illumination -1:1@0-5", "--illumination 1:-0.5@0-5", "--illumination 1:1@9-5", "--illumination a:1@0-5",
           "--illumination 1:1", "--illumination 1:1@5", "--illumination 1:1@-2-5", "--illumination 1:nan@0-5",
           "--illumination 1:20@0-5", "--tint 1,2", "--tint 1,-1,1", "--tint x,1,1", "--tint 1,1,1,1", "--tint"}) {
         std::string errors;
-        EXPECT_NE(runTool(arguments + out, &errors), 0) << arguments;
+        EXPECT_NE(runTool(std::string(arguments) + out, &errors), 0) << arguments;
         EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << arguments << ": " << errors;
         EXPECT_NE(errors.find("make_board_video: "), std::string::npos) << arguments << ": " << errors;
         EXPECT_TRUE(dirEmpty()) << arguments;
