@@ -222,9 +222,11 @@ void castShadow(const float corners[8][3]) {
     ShadowCaster caster;
     for (int k = 0; k < 8; ++k)
         for (int i = 0; i < 3; ++i) caster.corners[k][i] = corners[k][i];
-    beginShadowCasting(&look.shadowMap, scene.light.direction.data(), caster);
-    drawModelItself();
-    endShadowCasting(&look.shadowMap);
+    if (!shadowMapHolds(look.shadowMap, scene.light.direction.data(), caster)) {
+        beginShadowCasting(&look.shadowMap, scene.light.direction.data(), caster);
+        drawModelItself();
+        endShadowCasting(&look.shadowMap);
+    }
     drawShadows(look.shadowMap, scene.occluders, static_cast<float>(scene.shadows.strength));
 }
 

@@ -1,5 +1,5 @@
-// overlay_multisample.cpp - the overlay's box, its multisampled buffer and
-// the resolved picture laid over the video.
+// overlay_multisample.cpp - the overlay's box, its buffer of 2 x 2 samples
+// per pixel and the averaged picture laid over the video.
 #include "overlay_multisample.h"
 
 #define GL_GLEXT_PROTOTYPES
@@ -108,16 +108,21 @@ void layOver(const OverlayMultisample& ms) {
 
 bool setUpOverlayMultisample(int width, int height, OverlayMultisample* ms) {
     *ms = OverlayMultisample{};
+    if (kOverlayGrid * width > kMaxOverlayGridSide || kOverlayGrid * height > kMaxOverlayGridSide) {
+        std::fprintf(stderr, "antialias: a %d x %d picture is too large for 2 x 2 samples per pixel; edges drawn as usual\n",
+                     width, height);
+        return false;
+    }
     ms->width = width;
     ms->height = height;
     GLint previous = 0;
     glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &previous);
     glGenRenderbuffers(1, &ms->sampledColour);
     glBindRenderbuffer(GL_RENDERBUFFER, ms->sampledColour);
-    glRenderbufferStorageMultisample(GL_RENDERBUFFER, kOverlaySamples, GL_RGBA8, width, height);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, kOverlayGrid * width, kOverlayGrid * height);
     glGenRenderbuffers(1, &ms->sampledDepth);
     glBindRenderbuffer(GL_RENDERBUFFER, ms->sampledDepth);
-    glRenderbufferStorageMultisample(GL_RENDERBUFFER, kOverlaySamples, GL_DEPTH_COMPONENT24, width, height);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, kOverlayGrid * width, kOverlayGrid * height);
     glBindRenderbuffer(GL_RENDERBUFFER, 0);
     glGenFramebuffers(1, &ms->sampledFramebuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, ms->sampledFramebuffer);
@@ -136,8 +141,8 @@ bool setUpOverlayMultisample(int width, int height, OverlayMultisample* ms) {
     complete = complete && glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previous));
     if (complete && glGetError() == GL_NO_ERROR) return true;
-    std::fprintf(stderr, "antialias: this OpenGL cannot multisample a %d x %d picture; edges drawn as usual\n", width,
-                 height);
+    std::fprintf(stderr, "antialias: this OpenGL cannot draw a %d x %d picture with 2 x 2 samples; edges drawn as usual\n",
+                 width, height);
     releaseOverlayMultisample(ms);
     return false;
 }
@@ -149,10 +154,10 @@ bool beginOverlayMultisample(OverlayMultisample* ms, const float corners[8][3], 
     ms->box[3] = std::min(ms->box[3], ms->height);
     glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &ms->savedFramebuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, ms->sampledFramebuffer);
-    glViewport(0, 0, ms->box[2], ms->box[3]);
+    glViewport(0, 0, kOverlayGrid * ms->box[2], kOverlayGrid * ms->box[3]);
     glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_SCISSOR_BIT);
     glEnable(GL_SCISSOR_TEST);
-    glScissor(0, 0, ms->box[2], ms->box[3]);
+    glScissor(0, 0, kOverlayGrid * ms->box[2], kOverlayGrid * ms->box[3]);
     glClearColor(0, 0, 0, 0);
     glDepthMask(GL_TRUE);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -169,7 +174,8 @@ void endOverlayMultisample(OverlayMultisample* ms) {
     if (!ms->drawing) return;
     glBindFramebuffer(GL_READ_FRAMEBUFFER, ms->sampledFramebuffer);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, ms->resolvedFramebuffer);
-    glBlitFramebuffer(0, 0, ms->box[2], ms->box[3], 0, 0, ms->box[2], ms->box[3], GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBlitFramebuffer(0, 0, kOverlayGrid * ms->box[2], kOverlayGrid * ms->box[3], 0, 0, ms->box[2], ms->box[3],
+                      GL_COLOR_BUFFER_BIT, GL_LINEAR);
     glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(ms->savedFramebuffer));
     glViewport(ms->savedViewport[0], ms->savedViewport[1], ms->savedViewport[2], ms->savedViewport[3]);
     glMatrixMode(GL_PROJECTION);

@@ -202,6 +202,20 @@ void beginShadowCasting(ShadowMap* map, const double lightDirection[3], const Sh
     glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
     loadLightMatrices(f, box);
     map->casting = true;
+    map->cast = true;
+    for (int i = 0; i < 3; ++i) map->castDirection[i] = lightDirection[i];
+    for (int k = 0; k < 8; ++k)
+        for (int i = 0; i < 3; ++i) map->castCorners[k][i] = caster.corners[k][i];
+}
+
+bool shadowMapHolds(const ShadowMap& map, const double lightDirection[3], const ShadowCaster& caster) {
+    if (!map.cast) return false;
+    for (int i = 0; i < 3; ++i)
+        if (map.castDirection[i] != lightDirection[i]) return false;
+    for (int k = 0; k < 8; ++k)
+        for (int i = 0; i < 3; ++i)
+            if (map.castCorners[k][i] != caster.corners[k][i]) return false;
+    return true;
 }
 
 void endShadowCasting(ShadowMap* map) {

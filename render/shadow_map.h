@@ -21,7 +21,9 @@
 // Usage:
 //     ShadowMap map;
 //     if (!setUpShadowMap(&map)) { /* one line said; no shadows */ }
-//     beginShadowCasting(&map, light.direction, casterBox);  drawTheModel();  endShadowCasting(&map);
+//     if (!shadowMapHolds(map, light.direction, casterBox)) {
+//         beginShadowCasting(&map, light.direction, casterBox);  drawTheModel();  endShadowCasting(&map);
+//     }
 //     drawShadows(map, scene.occluders, 0.5f);   // with the camera's board frame loaded
 //     releaseShadowMap(&map);
 #ifndef RENDER_SHADOW_MAP_H
@@ -47,6 +49,10 @@ struct ShadowMap {
     float depthBias = 0;         // in map depth: a receiver this much behind the caster is lit
     float filterStep[2] = {};    // map coordinates between the filter's taps
     bool casting = false;        // within begin/end
+    // What the map was last cast from: the light and the caster's corners.
+    bool cast = false;
+    double castDirection[3] = {};
+    float castCorners[8][3] = {};
     int savedViewport[4] = {};
     int savedFramebuffer = 0;
 };
@@ -59,6 +65,11 @@ bool setUpShadowMap(ShadowMap* map);
 // caller then draws the caster with depth writes, and nothing else.
 // lightDirection: towards the light, unit length, above the board (y > 0).
 void beginShadowCasting(ShadowMap* map, const double lightDirection[3], const ShadowCaster& caster);
+
+// True when the map already holds this caster's shadow from this light:
+// both live in the board frame, so a camera that moves leaves the map as it
+// is, and only a model that moves (or a new light) needs it cast again.
+bool shadowMapHolds(const ShadowMap& map, const double lightDirection[3], const ShadowCaster& caster);
 
 // The framebuffer, viewport and matrices as before beginShadowCasting.
 void endShadowCasting(ShadowMap* map);
