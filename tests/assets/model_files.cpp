@@ -90,6 +90,25 @@ void writeCubeObj(const std::string& folder, const std::string& name, const Cube
               "newmtl grey\nKd 0.5 0.5 0.5\nnewmtl red\nKd 1 0 0\nnewmtl green\nKd 0 1 0\nnewmtl blue\nKd 0 0 1\n");
 }
 
+// The glTF square's buffer (positions, texture coordinates from the
+// picture's top left, two triangles) in a data URI, with its views and
+// accessors: the end of the file's JSON.
+static std::string squareBufferJson() {
+    std::vector<unsigned char> buffer;
+    append(&buffer, std::vector<float>{-1, 1, 0, 1, 1, 0, 1, -1, 0, -1, -1, 0});
+    append(&buffer, std::vector<float>{0, 0, 1, 0, 1, 1, 0, 1});  // top-left origin
+    append(&buffer, std::vector<unsigned short>{0, 2, 1, 0, 3, 2});
+    std::ostringstream json;
+    json << R"("buffers":[{"byteLength":)" << buffer.size()
+         << R"(,"uri":"data:application/octet-stream;base64,)" << base64(buffer) << R"("}],)"
+         << R"("bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":48},)"
+         << R"({"buffer":0,"byteOffset":48,"byteLength":32},{"buffer":0,"byteOffset":80,"byteLength":12}],)"
+         << R"("accessors":[{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3",)"
+         << R"("min":[-1,-1,0],"max":[1,1,0]},{"bufferView":1,"componentType":5126,"count":4,"type":"VEC2"},)"
+         << R"({"bufferView":2,"componentType":5123,"count":6,"type":"SCALAR"}]})";
+    return json.str();
+}
+
 void writeSquareGltf(const std::string& path, const cv::Mat& picture, const cv::Vec3f& translation) {
     std::vector<unsigned char> png;
     cv::imencode(".png", picture, png);
@@ -98,10 +117,6 @@ void writeSquareGltf(const std::string& path, const cv::Mat& picture, const cv::
 
 void writeSquareGltfWithImage(const std::string& path, const std::vector<unsigned char>& image,
                               const std::string& mimeType, const cv::Vec3f& translation) {
-    std::vector<unsigned char> buffer;
-    append(&buffer, std::vector<float>{-1, 1, 0, 1, 1, 0, 1, -1, 0, -1, -1, 0});
-    append(&buffer, std::vector<float>{0, 0, 1, 0, 1, 1, 0, 1});  // top-left origin
-    append(&buffer, std::vector<unsigned short>{0, 2, 1, 0, 3, 2});
     std::ostringstream json;
     json << R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
          << R"("nodes":[{"mesh":0,"translation":[)" << translation[0] << ',' << translation[1] << ','
@@ -109,22 +124,12 @@ void writeSquareGltfWithImage(const std::string& path, const std::vector<unsigne
          << R"("meshes":[{"primitives":[{"attributes":{"POSITION":0,"TEXCOORD_0":1},"indices":2,"material":0}]}],)"
          << R"("materials":[{"pbrMetallicRoughness":{"baseColorTexture":{"index":0},"metallicFactor":0}}],)"
          << R"("textures":[{"source":0}],"images":[{"uri":"data:)" << mimeType << ";base64," << base64(image) << R"("}],)"
-         << R"("buffers":[{"byteLength":)" << buffer.size()
-         << R"(,"uri":"data:application/octet-stream;base64,)" << base64(buffer) << R"("}],)"
-         << R"("bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":48},)"
-         << R"({"buffer":0,"byteOffset":48,"byteLength":32},{"buffer":0,"byteOffset":80,"byteLength":12}],)"
-         << R"("accessors":[{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3",)"
-         << R"("min":[-1,-1,0],"max":[1,1,0]},{"bufferView":1,"componentType":5126,"count":4,"type":"VEC2"},)"
-         << R"({"bufferView":2,"componentType":5123,"count":6,"type":"SCALAR"}]})";
+         << squareBufferJson();
     writeText(path, json.str());
 }
 
 void writeSquareGltfWithMaterial(const std::string& path, const std::string& materialJson,
                                  const std::vector<std::string>& imageFiles) {
-    std::vector<unsigned char> buffer;
-    append(&buffer, std::vector<float>{-1, 1, 0, 1, 1, 0, 1, -1, 0, -1, -1, 0});
-    append(&buffer, std::vector<float>{0, 0, 1, 0, 1, 1, 0, 1});
-    append(&buffer, std::vector<unsigned short>{0, 2, 1, 0, 3, 2});
     std::ostringstream textures, images;
     for (std::size_t i = 0; i < imageFiles.size(); ++i) {
         textures << (i ? "," : "") << R"({"source":)" << i << '}';
@@ -135,13 +140,7 @@ void writeSquareGltfWithMaterial(const std::string& path, const std::string& mat
          << R"("meshes":[{"primitives":[{"attributes":{"POSITION":0,"TEXCOORD_0":1},"indices":2,"material":0}]}],)"
          << R"("materials":[)" << materialJson << "],";
     if (!imageFiles.empty()) json << R"("textures":[)" << textures.str() << R"(],"images":[)" << images.str() << "],";
-    json << R"("buffers":[{"byteLength":)" << buffer.size()
-         << R"(,"uri":"data:application/octet-stream;base64,)" << base64(buffer) << R"("}],)"
-         << R"("bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":48},)"
-         << R"({"buffer":0,"byteOffset":48,"byteLength":32},{"buffer":0,"byteOffset":80,"byteLength":12}],)"
-         << R"("accessors":[{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3",)"
-         << R"("min":[-1,-1,0],"max":[1,1,0]},{"bufferView":1,"componentType":5126,"count":4,"type":"VEC2"},)"
-         << R"({"bufferView":2,"componentType":5123,"count":6,"type":"SCALAR"}]})";
+    json << squareBufferJson();
     writeText(path, json.str());
 }
 
