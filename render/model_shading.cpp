@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "gl_program.h"
+#include "srgb.h"
 
 namespace {
 
@@ -124,7 +125,7 @@ constexpr const char* kSurfaceNames[7] = {"baseColour", "specularColour", "emiss
 constexpr const char* kSamplerNames[4] = {"baseMap", "normalMap", "metalRoughnessMap", "emissiveMap"};
 constexpr float kMinimumShininess = 1.0f;  // pow(0, 0) is undefined in GLSL
 
-float srgbToLinear(float c) { return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f); }
+float srgbToLinear(float c) { return static_cast<float>(linearFromSrgb(c)); }
 
 std::string preamble(int features) {
     std::string text = "#version 120\n";

@@ -63,6 +63,7 @@
 #include "board_video_paths.h"
 #include "camera_file.h"
 #include "command_line.h"
+#include "srgb.h"
 #include "tsai.h"
 
 namespace {
@@ -487,10 +488,8 @@ void illuminateFrame(const Illumination& l, int frame, cv::Mat& image) {
         float* p = image.ptr<float>(row);
         for (int k = 0; k < 3 * image.cols; ++k) {
             double v = std::clamp(p[k] / 255.0, 0.0, 1.0);
-            double linear = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-            linear = std::min(1.0, linear * gain[k % 3]);
-            v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
-            p[k] = (float)(255.0 * v);
+            const double linear = std::min(1.0, linearFromSrgb(v) * gain[k % 3]);
+            p[k] = (float)(255.0 * srgbFromLinear(linear));
         }
     }
 }

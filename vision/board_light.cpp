@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "srgb.h"
+
 namespace {
 
 constexpr double kInnerStart = 0.25, kInnerEnd = 0.75;  // of a square's side: its middle half
@@ -14,11 +16,6 @@ constexpr double kMinContrast = 4.0;         // white over black, linear luminan
 constexpr double kMinWhiteLuminance = 0.01;  // linear; about 25 of 255 in sRGB
 constexpr int kClippedLevel = 250;           // 8-bit: a channel this high may be clipped
 constexpr double kMaxClippedShare = 0.05;    // of the white squares' samples
-
-// sRGB's decoding, IEC 61966-2-1.
-float linearFromSrgb(double encoded) {
-    return static_cast<float>(encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4));
-}
 
 struct Sums {
     double linear[3] = {0, 0, 0};  // red, green, blue
@@ -88,8 +85,7 @@ bool plausible(const Sums& white, const Sums& black) {
 bool measureBoardSquares(const cv::Mat& frame, const cv::Point2f* corners, cv::Size pattern, BoardSquares* s) {
     *s = BoardSquares{};
     if (!fitsFrame(frame, corners, pattern)) return false;
-    float decode[256];
-    for (int level = 0; level < 256; ++level) decode[level] = linearFromSrgb(level / 255.0);
+    const float* decode = linearOfSrgbLevels();
     Sums byParity[2];
     const int columns = pattern.width;
     for (int row = 0; row + 1 < pattern.height; ++row)

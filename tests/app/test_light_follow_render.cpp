@@ -21,6 +21,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "board_light.h"
+#include "srgb.h"
 #include "viewer_harness.h"
 
 namespace {
@@ -131,9 +132,7 @@ Rgb meanColour(const cv::Mat& picture, const cv::Mat& mask) {
         for (int x = 0; x < picture.cols; ++x) {
             const cv::Vec3b p = picture.at<cv::Vec3b>(y, x);
             for (int c = 0; c < 3; ++c) {
-                const double v = p[c] / 255.0;
-                linear.at<cv::Vec3f>(y, x)[c] =
-                    static_cast<float>(v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+                linear.at<cv::Vec3f>(y, x)[c] = linearOfSrgbLevels()[p[c]];
             }
         }
     cv::Scalar bgr = cv::mean(linear, mask);

@@ -9,18 +9,16 @@
 #include <opencv2/imgproc.hpp>
 
 #include "board_light.h"
+#include "srgb.h"
 
 namespace {
 
 const cv::Size kPattern(8, 6);
 
-unsigned char srgbFromLinear(double linear) {
-    double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
-    return cv::saturate_cast<unsigned char>(255.0 * v + 0.5);
-}
+unsigned char levelOfLinear(double linear) { return cv::saturate_cast<unsigned char>(255.0 * srgbFromLinear(linear) + 0.5); }
 
 cv::Scalar bgrOf(const double rgb[3]) {
-    return cv::Scalar(srgbFromLinear(rgb[2]), srgbFromLinear(rgb[1]), srgbFromLinear(rgb[0]));
+    return cv::Scalar(levelOfLinear(rgb[2]), levelOfLinear(rgb[1]), levelOfLinear(rgb[0]));
 }
 
 // A board seen at a slant: inner corner (j, i) at a projective map of the
