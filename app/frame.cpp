@@ -12,6 +12,7 @@
 #include "tracking.h"
 #include "video.h"
 #include "video_surface.h"
+#include "video_way.h"
 
 const char* const kIdleStageNames[kIdleStageCount] = {"acquire", "track", "convert"};
 const char* const kDisplayStageNames[kDisplayStageCount] = {"clear", "camera", "buildings", "video",
@@ -49,6 +50,24 @@ void drawBoardAxes() { drawAxes(chess.patternSize.width, chess.patternSize.heigh
 
 void nothing() {}
 
+// The video's way into the frame, timed from one display to the next.
+struct VideoWayClock {
+    VideoWayTrial trial;
+    std::chrono::steady_clock::time_point lastDisplay;
+    bool displayed = false;
+};
+VideoWayClock videoWayClock;
+
+void chooseVideoWay() {
+    const auto now = std::chrono::steady_clock::now();
+    const double period = videoWayClock.displayed
+                              ? std::chrono::duration<double, std::milli>(now - videoWayClock.lastDisplay).count()
+                              : -1.0;
+    videoWayClock.lastDisplay = now;
+    videoWayClock.displayed = true;
+    setVideoWay(nextVideoWay(&videoWayClock.trial, period));
+}
+
 // Chosen at start-up: --hud, the scene's axes, --light auto.
 void (*hudStage)() = nothing;
 void (*countFrameForHud)() = nothing;
@@ -82,6 +101,7 @@ bool runIdleStages(StageTimes* t) {
 }
 
 void runDisplayStages(StageTimes* t) {
+    chooseVideoWay();
     timed(displaySlot(t, kClearStage), clearPicture);
     timed(displaySlot(t, kCameraStage), loadCamera);
     timed(displaySlot(t, kBuildingsStage), drawPhantomBuildings);

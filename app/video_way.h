@@ -1,0 +1,36 @@
+// video_way.h - which way the video goes into the frame (copied or drawn,
+// render/video_surface.h), found by trying both: after a few frames to
+// settle, a stretch of frames copied, then a stretch drawn, each frame's
+// period (from one display to the next) noted; the drawn way is kept when
+// its median period is clearly shorter, the copied way otherwise, for the
+// rest of the run. The pictures are the same either way, only the time
+// differs, so the choice is measured on the machine, the model and the
+// picture at hand rather than guessed.
+//
+// Usage (at the start of each display):
+//     static VideoWayTrial trial;
+//     setVideoWay(nextVideoWay(&trial, millisecondsSinceLastDisplay));  // < 0 for the first
+#ifndef APP_VIDEO_WAY_H
+#define APP_VIDEO_WAY_H
+
+#include <vector>
+
+#include "video_surface.h"
+
+constexpr int kVideoWaySettleFrames = 10;  // first frames not timed (programs compiled, caches filled)
+constexpr int kVideoWayTrialFrames = 20;   // timed frames of each way
+constexpr int kVideoWaySwitchFrames = 2;   // frames not timed after switching (the ring made)
+constexpr double kVideoWayClearGain = 0.95;  // drawn kept when its median is under this share of copied
+
+struct VideoWayTrial {
+    int frames = 0;  // frames given a way so far
+    VideoWay current = VideoWay::kCopied;
+    bool decided = false;
+    std::vector<double> copied, drawn;  // milliseconds
+};
+
+// The way for the coming frame, given the last frame's period (ms, drawn
+// the way the trial last returned; negative: none yet).
+VideoWay nextVideoWay(VideoWayTrial* trial, double lastPeriodMs);
+
+#endif
