@@ -1,7 +1,7 @@
 // video_way.cpp - the video's way into the frame, found by timing both.
 #include "video_way.h"
 
-#include "percentile.h"
+#include <numeric>
 
 namespace {
 
@@ -12,6 +12,10 @@ constexpr int kDrawnTimedFirst = kDrawnFirst + kVideoWaySwitchFrames;
 constexpr int kTrialEnd = kDrawnTimedFirst + kVideoWayTrialFrames;
 
 bool within(int frame, int first, int count) { return frame >= first && frame < first + count; }
+
+double mean(const std::vector<double>& values) {
+    return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+}
 
 }  // namespace
 
@@ -28,7 +32,7 @@ VideoWay nextVideoWay(VideoWayTrial* trial, double lastPeriodMs) {
     trial->decided = true;
     const bool timedBoth = !trial->copied.empty() && !trial->drawn.empty();
     const bool drawnFaster =
-        timedBoth && percentile(trial->drawn, 0.5) < kVideoWayClearGain * percentile(trial->copied, 0.5);
+        timedBoth && mean(trial->drawn) < kVideoWayClearGain * mean(trial->copied);
     trial->current = drawnFaster ? VideoWay::kDrawn : VideoWay::kCopied;
     trial->copied.clear();
     trial->drawn.clear();

@@ -2,8 +2,11 @@
 // render/video_surface.h), found by trying both: after a few frames to
 // settle, a stretch of frames copied, then a stretch drawn, each frame's
 // period (from one display to the next) noted; the drawn way is kept when
-// its median period is clearly shorter, the copied way otherwise, for the
-// rest of the run. The pictures are the same either way, only the time
+// its mean period is clearly shorter, the copied way otherwise, for the
+// rest of the run. The mean, not the median: where the picture is large,
+// the drawn way runs fast for several frames and then waits for all of
+// them at once (a texture of the ring still waited on), which only the
+// mean counts. The pictures are the same either way, only the time
 // differs, so the choice is measured on the machine, the model and the
 // picture at hand rather than guessed.
 //

@@ -16,7 +16,7 @@
 // the model and the picture (app/video_way.h tries both). A texture stays
 // waited on for up to seven frames there, so the ring holds eight, fewer
 // for large pictures (kVideoRingBytes in all, at least two); a ring too
-// short costs time, never a wrong picture. glDrawPixels, the obvious call,
+// short costs time (a long wait every round), never a wrong picture. glDrawPixels, the obvious call,
 // makes and zero-fills a new texture of the picture's size on every call
 // there: 20 ms and more per frame at 1920 x 1080.
 //
