@@ -21,8 +21,8 @@
 #include "video_surface.h"
 
 constexpr int kVideoWaySettleFrames = 10;  // first frames not timed (programs compiled, caches filled)
-constexpr int kVideoWayTrialFrames = 20;   // timed frames of each way
-constexpr int kVideoWaySwitchFrames = 2;   // frames not timed after switching (the ring made)
+constexpr int kVideoWayTrialFrames = 12;   // timed frames of each way: more than a ring round
+constexpr int kVideoWaySwitchFrames = kMaxVideoTextures;  // not timed after switching: the ring made, filled once
 constexpr double kVideoWayClearGain = 0.95;  // drawn kept when its median is under this share of copied
 
 struct VideoWayTrial {
