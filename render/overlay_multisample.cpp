@@ -81,25 +81,10 @@ void layOver(const OverlayMultisample& ms) {
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
     glBindTexture(GL_TEXTURE_2D, ms.resolvedTexture);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
     double x0 = 2.0 * (ms.box[0] - viewport[0]) / viewport[2] - 1, x1 = x0 + 2.0 * ms.box[2] / viewport[2];
     double y0 = 2.0 * (ms.box[1] - viewport[1]) / viewport[3] - 1, y1 = y0 + 2.0 * ms.box[3] / viewport[3];
     double s = static_cast<double>(ms.box[2]) / ms.width, t = static_cast<double>(ms.box[3]) / ms.height;
-    glBegin(GL_QUADS);
-    glTexCoord2d(0, 0), glVertex2d(x0, y0);
-    glTexCoord2d(s, 0), glVertex2d(x1, y0);
-    glTexCoord2d(s, t), glVertex2d(x1, y1);
-    glTexCoord2d(0, t), glVertex2d(x0, y1);
-    glEnd();
-    glPopMatrix();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
+    drawTexturedRectangle(x0, y0, x1, y1, s, t);
     glBindTexture(GL_TEXTURE_2D, 0);
     glPopAttrib();
 }

@@ -77,6 +77,25 @@ void loadCameraMatrices(const double projection[16], const double modelView[16],
     glScalef(1.0f, 1.0f, -1.0f);
 }
 
+void drawTexturedRectangle(double x0, double y0, double x1, double y1, double s, double t) {
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glBegin(GL_QUADS);
+    glTexCoord2d(0, 0), glVertex2d(x0, y0);
+    glTexCoord2d(s, 0), glVertex2d(x1, y0);
+    glTexCoord2d(s, t), glVertex2d(x1, y1);
+    glTexCoord2d(0, t), glVertex2d(x0, y1);
+    glEnd();
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+}
+
 void drawOccluders(const std::vector<Occluder>& occluders) {
     glEnable(GL_DEPTH_TEST);
     for (const Occluder& o : occluders) drawBox(o.corners.data());

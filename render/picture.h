@@ -34,6 +34,11 @@ void clearPicture();
 // y grows with the stored row, drawn downwards from the window's top.
 void loadCameraMatrices(const double projection[16], const double modelView[16], int width, int height);
 
+// The texture bound drawn over the window's normalised rectangle
+// [x0, x1] x [y0, y1], texture coordinates (0, 0) to (s, t), with the
+// projection and modelview set aside meanwhile (and restored).
+void drawTexturedRectangle(double x0, double y0, double x1, double y1, double s, double t);
+
 // The occluders drawn into colour and depth with the depth test on.
 void drawOccluders(const std::vector<Occluder>& occluders);
 

@@ -9,6 +9,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "picture.h"
+
 namespace {
 
 struct VideoSurface {
@@ -79,22 +81,7 @@ void drawOverPicture(GLuint texture, int w, int h) {
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     glViewport(0, 0, w, h);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
-    glBegin(GL_QUADS);
-    glTexCoord2f(0, 0), glVertex2f(-1, -1);
-    glTexCoord2f(1, 0), glVertex2f(1, -1);
-    glTexCoord2f(1, 1), glVertex2f(1, 1);
-    glTexCoord2f(0, 1), glVertex2f(-1, 1);
-    glEnd();
-    glPopMatrix();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
+    drawTexturedRectangle(-1, -1, 1, 1, 1, 1);
     glBindTexture(GL_TEXTURE_2D, 0);
     glPopAttrib();
 }
