@@ -16,20 +16,19 @@
 #ifndef APP_VIDEO_WAY_H
 #define APP_VIDEO_WAY_H
 
-#include <vector>
-
 #include "video_surface.h"
 
 constexpr int kVideoWaySettleFrames = 10;  // first frames not timed (programs compiled, caches filled)
 constexpr int kVideoWayTrialFrames = 12;   // timed frames of each way: more than a ring round
 constexpr int kVideoWaySwitchFrames = kMaxVideoTextures;  // not timed after switching: the ring made, filled once
-constexpr double kVideoWayClearGain = 0.95;  // drawn kept when its median is under this share of copied
+constexpr double kVideoWayClearGain = 0.95;  // drawn kept when its mean is under this share of copied
 
 struct VideoWayTrial {
     int frames = 0;  // frames given a way so far
     VideoWay current = VideoWay::kCopied;
     bool decided = false;
-    std::vector<double> copied, drawn;  // milliseconds
+    double copiedMs = 0, drawnMs = 0;  // the timed frames' periods, summed
+    int copiedFrames = 0, drawnFrames = 0;
 };
 
 // The way for the coming frame, given the last frame's period (ms, drawn
